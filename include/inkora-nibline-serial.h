@@ -281,6 +281,9 @@ typedef struct inkora_serial_dispatch {
     inkora_serial_unhandled_func unhandled_func;
     inkora_thread watchdog_thread;
     uint32_t watchdog_thread_running;
+    /* Wakes the watchdog from its one-second pause at shutdown, so that
+     * destroy does not wait for the pause to run out. */
+    inkora_event watchdog_event;
 } inkora_serial_dispatch;
 
 INKORA_API void inkora_message_create_dispatch(inkora_serial_dispatch* dispatch);

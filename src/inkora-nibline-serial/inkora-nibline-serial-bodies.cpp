@@ -287,23 +287,23 @@ using inkora::serial::Storage;
 extern "C" {
 
 inkora_error_code inkora_serial_process_deviceenum_request(inkora_serial_dispatch*, inkora_messages*, uint8_t*) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     return INKORA_CODE_SUCCESS;
 }
 
 inkora_error_code inkora_serial_process_ping(inkora_serial_dispatch*, inkora_messages*, uint8_t*) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     return INKORA_CODE_SUCCESS;
 }
 
 inkora_error_code inkora_serial_process_pong(inkora_serial_dispatch*, inkora_messages*, uint8_t*) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     return INKORA_CODE_SUCCESS;
 }
 
 inkora_error_code inkora_serial_process_deviceenum_response(inkora_serial_dispatch* d, inkora_messages* m,
                                                             uint8_t* scratch) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     BodyReader reader(d, m, scratch);
     inkora_message_deviceenum_response& body = m->enum_response;
     if (!reader.u8(body.device_count)) {
@@ -341,61 +341,61 @@ inkora_error_code inkora_serial_process_deviceenum_response(inkora_serial_dispat
 
 inkora_error_code inkora_serial_process_open_request(inkora_serial_dispatch* d, inkora_messages* m,
                                                      uint8_t* scratch) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     return inkora::serial::read_path_body(d, m, scratch, true);
 }
 
 inkora_error_code inkora_serial_process_close_request(inkora_serial_dispatch* d, inkora_messages* m,
                                                       uint8_t* scratch) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     return inkora::serial::read_path_body(d, m, scratch, true);
 }
 
 inkora_error_code inkora_serial_process_read_request(inkora_serial_dispatch* d, inkora_messages* m,
                                                      uint8_t* scratch) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     return inkora::serial::read_path_body(d, m, scratch, false);
 }
 
 inkora_error_code inkora_serial_process_device_attach(inkora_serial_dispatch* d, inkora_messages* m,
                                                       uint8_t* scratch) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     return inkora::serial::read_path_body(d, m, scratch, false);
 }
 
 inkora_error_code inkora_serial_process_device_detach(inkora_serial_dispatch* d, inkora_messages* m,
                                                       uint8_t* scratch) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     return inkora::serial::read_path_body(d, m, scratch, false);
 }
 
 inkora_error_code inkora_serial_process_open_response(inkora_serial_dispatch* d, inkora_messages* m,
                                                       uint8_t* scratch) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     return inkora::serial::read_result_body(d, m, scratch, Storage::NullIfEmpty);
 }
 
 inkora_error_code inkora_serial_process_close_response(inkora_serial_dispatch* d, inkora_messages* m,
                                                        uint8_t* scratch) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     return inkora::serial::read_result_body(d, m, scratch, Storage::NullIfEmpty);
 }
 
 inkora_error_code inkora_serial_process_set_output_response(inkora_serial_dispatch* d, inkora_messages* m,
                                                             uint8_t* scratch) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     return inkora::serial::read_result_body(d, m, scratch, Storage::Text);
 }
 
 inkora_error_code inkora_serial_process_set_feature_response(inkora_serial_dispatch* d, inkora_messages* m,
                                                              uint8_t* scratch) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     return inkora::serial::read_result_body(d, m, scratch, Storage::Text);
 }
 
 inkora_error_code inkora_serial_process_read_response(inkora_serial_dispatch* d, inkora_messages* m,
                                                       uint8_t* scratch) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     BodyReader reader(d, m, scratch);
     inkora_message_read_response& body = m->read_response;
     if (inkora::serial::read_path(reader, body.path_len, &body.path, Storage::Text)) {
@@ -412,19 +412,19 @@ inkora_error_code inkora_serial_process_read_response(inkora_serial_dispatch* d,
 
 inkora_error_code inkora_serial_process_set_output_request(inkora_serial_dispatch* d, inkora_messages* m,
                                                            uint8_t* scratch) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     return inkora::serial::read_report_request(d, m, scratch);
 }
 
 inkora_error_code inkora_serial_process_set_feature_request(inkora_serial_dispatch* d, inkora_messages* m,
                                                             uint8_t* scratch) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     return inkora::serial::read_report_request(d, m, scratch);
 }
 
 inkora_error_code inkora_serial_process_get_feature_request(inkora_serial_dispatch* d, inkora_messages* m,
                                                             uint8_t* scratch) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     BodyReader reader(d, m, scratch);
     inkora_message_get_feature_request& body = m->get_feature_request;
     if (inkora::serial::read_path(reader, body.path_len, &body.path, Storage::Text)) {
@@ -439,7 +439,7 @@ inkora_error_code inkora_serial_process_get_feature_request(inkora_serial_dispat
 
 inkora_error_code inkora_serial_process_get_feature_response(inkora_serial_dispatch* d, inkora_messages* m,
                                                              uint8_t* scratch) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     BodyReader reader(d, m, scratch);
     inkora_message_get_feature_response& body = m->get_feature_response;
     if (inkora::serial::read_path(reader, body.path_len, &body.path, Storage::Text)) {
@@ -455,7 +455,7 @@ inkora_error_code inkora_serial_process_get_feature_response(inkora_serial_dispa
 
 inkora_error_code inkora_serial_process_read_bulk_request(inkora_serial_dispatch* d, inkora_messages* m,
                                                           uint8_t* scratch) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     BodyReader reader(d, m, scratch);
     inkora_message_read_bulk_request& body = m->read_bulk_req;
     if (inkora::serial::read_path(reader, body.path_len, &body.path, Storage::Text)) {
@@ -466,7 +466,7 @@ inkora_error_code inkora_serial_process_read_bulk_request(inkora_serial_dispatch
 
 inkora_error_code inkora_serial_process_read_bulk_response(inkora_serial_dispatch* d, inkora_messages* m,
                                                            uint8_t* scratch) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     BodyReader reader(d, m, scratch);
     inkora_message_read_bulk_response& body = m->read_bulk_resp;
     if (!inkora::serial::read_path(reader, body.path_len, &body.path, Storage::Text) || !reader.u8(body.success)) {
@@ -517,7 +517,7 @@ inkora_error_code inkora_serial_process_read_bulk_response(inkora_serial_dispatc
 
 inkora_error_code inkora_serial_process_version_info(inkora_serial_dispatch* d, inkora_messages* m,
                                                      uint8_t* scratch) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     BodyReader reader(d, m, scratch);
     inkora_message_version_info& body = m->version;
     if (!reader.be32(body.total_len)) {
@@ -542,7 +542,7 @@ inkora_error_code inkora_serial_process_version_info(inkora_serial_dispatch* d, 
 }
 
 void inkora_free_message(inkora_messages* message) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     if (message == nullptr) {
         return;
     }

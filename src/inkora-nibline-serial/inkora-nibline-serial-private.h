@@ -3,6 +3,7 @@
 #ifndef INKORA_NIBLINE_SERIAL_PRIVATE_H
 #define INKORA_NIBLINE_SERIAL_PRIVATE_H
 
+#include "inkora-debug-scope.hpp"
 #include "inkora-debug.h"
 #include "inkora-nibline-serial.h"
 
@@ -12,34 +13,6 @@
 #include <span>
 
 namespace inkora::serial {
-
-// Logs "==> Entering Function" when built and "<== Leaving Function" when it
-// goes out of scope, at FINEST, with the enclosing function's name. The gate
-// is tested first, as in INKORA_DEBUG_REPORT, so with the log off each costs
-// one comparison.
-class FunctionTrace {
-public:
-    FunctionTrace(const char* function, const char* file, int32_t line) noexcept
-        : function_(function), file_(file), line_(line) {
-        report("==> Entering Function");
-    }
-    ~FunctionTrace() { report("<== Leaving Function"); }
-    FunctionTrace(const FunctionTrace&) = delete;
-    FunctionTrace& operator=(const FunctionTrace&) = delete;
-
-private:
-    void report(const char* text) const noexcept {
-        if (static_cast<uint32_t>(INKORA_DEBUG_LEVEL_FINEST) >= inkora_debug_gate) {
-            inkora_debug_report_message(function_, file_, line_, INKORA_DEBUG_LEVEL_FINEST, "%s", text);
-        }
-    }
-    const char* function_;
-    const char* file_;
-    int32_t line_;
-};
-
-#define INKORA_SERIAL_TRACE_FUNCTION() \
-    const ::inkora::serial::FunctionTrace inkora_function_trace_(__func__, __FILE__, __LINE__)
 
 // Flags shared between threads are plain integers in the C record; every
 // access from this module goes through these, so that the threads agree on

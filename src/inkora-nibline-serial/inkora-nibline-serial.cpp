@@ -142,7 +142,7 @@ bool deliver_to_waiter(inkora_serial_dispatch* d, inkora_messages* message) noex
 extern "C" {
 
 void inkora_message_create_dispatch(inkora_serial_dispatch* dispatch) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     if (dispatch == nullptr) {
         return;
     }
@@ -165,7 +165,7 @@ void inkora_message_create_dispatch(inkora_serial_dispatch* dispatch) {
 }
 
 void inkora_message_create_dispatch_read_thread(inkora_serial_dispatch* dispatch) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     if (dispatch == nullptr) {
         return;
     }
@@ -196,7 +196,7 @@ void inkora_message_create_dispatch_read_thread(inkora_serial_dispatch* dispatch
 }
 
 void inkora_message_destroy_dispatch(inkora_serial_dispatch* dispatch) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     if (dispatch == nullptr) {
         return;
     }
@@ -269,7 +269,7 @@ void inkora_message_destroy_dispatch(inkora_serial_dispatch* dispatch) {
 
 inkora_error_code inkora_message_write_to_dispatch(inkora_serial_dispatch* dispatch, const uint8_t* buffer,
                                                    uint32_t len) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     if (dispatch == nullptr || (buffer == nullptr && len != 0)) {
         return INKORA_CODE_ERROR;
     }
@@ -288,7 +288,7 @@ inkora_error_code inkora_message_write_to_dispatch(inkora_serial_dispatch* dispa
 
 inkora_error_code inkora_message_read_from_dispatch(inkora_serial_dispatch* dispatch, uint8_t* buffer,
                                                     uint32_t len) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     if (dispatch == nullptr || (buffer == nullptr && len != 0)) {
         return INKORA_CODE_ERROR;
     }
@@ -321,7 +321,7 @@ inkora_error_code inkora_message_read_from_dispatch(inkora_serial_dispatch* disp
 }
 
 inkora_error_code inkora_serial_get_message(inkora_serial_dispatch* dispatch, inkora_messages** message) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     if (dispatch == nullptr || message == nullptr) {
         return INKORA_CODE_ERROR;
     }
@@ -352,7 +352,7 @@ inkora_error_code inkora_serial_get_message(inkora_serial_dispatch* dispatch, in
 }
 
 inkora_error_code inkora_serial_send_message(inkora_serial_dispatch* dispatch, inkora_messages* message) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     if (dispatch == nullptr || message == nullptr) {
         return INKORA_CODE_ERROR;
     }
@@ -386,7 +386,7 @@ inkora_error_code inkora_serial_send_message(inkora_serial_dispatch* dispatch, i
 
 inkora_error_code inkora_serial_send_get_message(inkora_serial_dispatch* dispatch, inkora_messages* request,
                                                  inkora_messages** reply, const char* path, uint8_t allowTimeout) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     if (dispatch == nullptr || request == nullptr || reply == nullptr) {
         return INKORA_CODE_ERROR;
     }
@@ -458,7 +458,7 @@ inkora_error_code inkora_serial_send_get_message(inkora_serial_dispatch* dispatc
 }
 
 uint32_t inkora_serial_get_seq_num(inkora_serial_dispatch* dispatch) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     if (dispatch == nullptr) {
         return 0;
     }
@@ -467,7 +467,7 @@ uint32_t inkora_serial_get_seq_num(inkora_serial_dispatch* dispatch) {
 }
 
 void* inkora_message_read_thread(void* data) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     auto* dispatch = static_cast<inkora_serial_dispatch*>(data);
     while (load_flag(&dispatch->read_thread_running) != 0) {
         inkora_messages* message = nullptr;
@@ -488,7 +488,7 @@ void* inkora_message_read_thread(void* data) {
 }
 
 void* inkora_message_input_thread(void* data) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     auto* dispatch = static_cast<inkora_serial_dispatch*>(data);
     auto* buffer = static_cast<uint8_t*>(std::calloc(INKORA_SERIAL_INPUT_BUFFER_LEN, 1));
     if (buffer == nullptr) {
@@ -520,7 +520,7 @@ void* inkora_message_input_thread(void* data) {
 }
 
 void* inkora_message_watchdog(void* data) {
-    INKORA_SERIAL_TRACE_FUNCTION();
+    INKORA_FUNCTION_SCOPE();
     auto* dispatch = static_cast<inkora_serial_dispatch*>(data);
     while (load_flag(&dispatch->watchdog_thread_running) != 0) {
         {

@@ -325,7 +325,8 @@ inkora_error_code inkora_serial_get_message(inkora_serial_dispatch* dispatch, in
     if (dispatch == nullptr || message == nullptr) {
         return INKORA_CODE_ERROR;
     }
-    std::array<uint8_t, INKORA_SERIAL_SCRATCH_LEN> scratch{};
+    // Not zero-filled: only the bytes just pulled are ever read from it.
+    std::array<uint8_t, INKORA_SERIAL_SCRATCH_LEN> scratch;
     // Header: type byte, then the sequence number little-endian.
     const inkora_error_code pulled = inkora_message_read_from_dispatch(dispatch, scratch.data(),
                                                                        INKORA_SERIAL_HEADER_LEN);
@@ -356,7 +357,8 @@ inkora_error_code inkora_serial_send_message(inkora_serial_dispatch* dispatch, i
     if (dispatch == nullptr || message == nullptr) {
         return INKORA_CODE_ERROR;
     }
-    std::array<uint8_t, INKORA_SERIAL_SEND_BUFFER_LEN> buffer{};
+    // Not zero-filled: only the encoded bytes are written out.
+    std::array<uint8_t, INKORA_SERIAL_SEND_BUFFER_LEN> buffer;
     const uint32_t type = inkora::serial::message_type(*message);
     if (!is_message_type(type)) {
         INKORA_LOG_WARNING("Unknown message type %hhu", static_cast<unsigned char>(type));

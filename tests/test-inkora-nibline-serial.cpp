@@ -814,6 +814,63 @@ TEST(Dispatch, DestroyEndsWhileAMessageIsHalfReceived) {
     inkora_message_destroy_dispatch(nullptr);
 }
 
+// A byte source for the input thread: hands out the chunks queued here, then
+// reports that it is finished.
+std::mutex g_source_mutex;
+std::deque<Bytes> g_source;
+
+inkora_error_code queued_source(uint8_t* buffer, uint32_t len, uint32_t* read_len) {
+    std::lock_guard lock(g_source_mutex);
+    if (g_source.empty()) {
+        return INKORA_CODE_ERROR;
+    }
+    const Bytes chunk = g_source.front();
+    g_source.pop_front();
+    if (chunk.size() > len) {
+        return INKORA_CODE_ERROR;
+    }
+    std::memcpy(buffer, chunk.data(), chunk.size());
+    *read_len = static_cast<uint32_t>(chunk.size());
+    return INKORA_CODE_SUCCESS;
+}
+
+TEST(InputThread, ChunksThatDoNotFitYetWaitInsteadOfBeingDropped) {
+    // Three chunks of 8000 pings each: 120000 bytes through a 51200-byte
+    // ring, handed over faster than the decoder can take them.
+    {
+        std::lock_guard lock(g_source_mutex);
+        g_source.clear();
+        uint32_t seq = 0;
+        for (int c = 0; c < 3; ++c) {
+            Bytes chunk;
+            for (int i = 0; i < 8000; ++i) {
+                const Bytes p = ping(seq++);
+                chunk.insert(chunk.end(), p.begin(), p.end());
+            }
+            g_source.push_back(chunk);
+        }
+    }
+    g_inbox[0].clear();
+    Dispatch d(static_cast<inkora_serial_dispatch*>(std::calloc(1, sizeof(inkora_serial_dispatch))));
+    inkora_message_create_dispatch(d.get());
+    d->unhandled_func = collect<0>;
+    d->read_func = queued_source;
+    inkora_message_create_dispatch_read_thread(d.get());
+    for (uint32_t seq = 0; seq < 24000; ++seq) {
+        Record m = g_inbox[0].pop();
+        ASSERT_NE(m, nullptr) << seq;
+        ASSERT_EQ(m->common.seq_num, seq);
+    }
+    // The source is finished: the input thread has ended on its own, and
+    // destroy still joins it.
+    const auto deadline = std::chrono::steady_clock::now() + 2s;
+    while (__atomic_load_n(&d->input_thread_running, __ATOMIC_ACQUIRE) != 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_EQ(__atomic_load_n(&d->input_thread_running, __ATOMIC_ACQUIRE), 0);
+}
+
 // ---------------------------------------------------------------------------
 // Waiters: a client dispatch whose writer feeds a server dispatch and back.
 

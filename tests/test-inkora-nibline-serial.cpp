@@ -952,6 +952,10 @@ void call(inkora_serial_dispatch* d, std::string_view path, uint8_t allow_timeou
     out.reply.reset(reply);
 }
 
+Bytes make_reply_bytes(uint32_t seq) {
+    return cat({header(INKORA_MESSAGE_READ_RESPONSE, seq), be32(1), str("p"), {0x01, 0x01}, be32(1), {0x01}});
+}
+
 TEST_F(Loopback, RepliesReachTheirWaitersBySequenceNumber) {
     start(collect<1>);
     Call first, second;
@@ -1002,6 +1006,30 @@ TEST_F(Loopback, DestroyReleasesAWaiterWithoutTimeOut) {
     t.join();
     EXPECT_EQ(waiting.result, INKORA_CODE_ERROR);
     EXPECT_EQ(waiting.reply, nullptr);
+}
+
+TEST(Waiters, DestroyRightAfterAReplyArrivesIsSafe) {
+    // The reply and destroy race: the waiter either takes its reply or is
+    // interrupted, and destroy never frees the dispatch under it (the
+    // sanitizer builds watch the window between waking and leaving).
+    for (int round = 0; round < 50; ++round) {
+        Dispatch d = make_dispatch(true, collect<0>);
+        d->write_func = capture_write;
+        Call waiting;
+        std::thread t([&] { call(d.get(), "p", 0, waiting); });
+        while (waiter_count(d.get()) == 0) {
+            std::this_thread::yield();
+        }
+        feed(d.get(), make_reply_bytes(INKORA_SERIAL_FIRST_SEQ_NUM));
+        if (round % 2 == 1) {
+            std::this_thread::yield();
+        }
+        d.reset();
+        t.join();
+        EXPECT_EQ(waiting.result == INKORA_CODE_SUCCESS, waiting.reply != nullptr);
+    }
+    take_wire();
+    g_inbox[0].clear();
 }
 
 TEST_F(Loopback, FailedSendLeavesNoWaiter) {

@@ -59,9 +59,14 @@ void close_all(inkora_process_private& priv) {
 
 // The process descriptor makes signalling the child immune to the reuse of
 // its id once it has been collected. Called through syscall() so that the
-// plug-in does not depend on a recent C library.
+// plug-in does not depend on a recent C library. Kernels before 5.3 have
+// none; INKORA_PROCESS_NO_PIDFD builds that case for its tests.
+#if defined(SYS_pidfd_open) && defined(SYS_pidfd_send_signal) && !defined(INKORA_PROCESS_NO_PIDFD)
+#define INKORA_PROCESS_HAVE_PIDFD 1
+#endif
+
 int open_pidfd(pid_t pid) {
-#ifdef SYS_pidfd_open
+#ifdef INKORA_PROCESS_HAVE_PIDFD
     const long fd = syscall(SYS_pidfd_open, pid, 0);
     if (fd >= 0) {
         fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
@@ -75,7 +80,7 @@ int open_pidfd(pid_t pid) {
 
 // Sends sig (0 = probe) to the child; true when the kernel accepted it.
 bool signal_child(const inkora_process_private& priv, int sig) {
-#ifdef SYS_pidfd_send_signal
+#ifdef INKORA_PROCESS_HAVE_PIDFD
     if (priv.pidfd >= 0) {
         return syscall(SYS_pidfd_send_signal, priv.pidfd, sig, nullptr, 0) == 0;
     }

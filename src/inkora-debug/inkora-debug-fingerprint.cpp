@@ -24,9 +24,18 @@ namespace {
 char* osArchitecture = nullptr;
 char* osDistro = nullptr;
 
-// Test hooks (see inkora-debug-private.h).
-std::string distributionRoot;
-std::string exeLinkPath = "/proc/self/exe";
+// Test hooks (see inkora-debug-private.h). Function-local, so that they are
+// ready even for an init made by another translation unit's static
+// initialiser.
+std::string& distribution_root() {
+    static std::string root;
+    return root;
+}
+
+std::string& exe_link_path() {
+    static std::string path = "/proc/self/exe";
+    return path;
+}
 
 constexpr size_t kProcessNameLen = 1024;
 constexpr size_t kLineBufferLen = 2048;
@@ -42,7 +51,7 @@ struct free_deleter {
 using unique_text = std::unique_ptr<char, free_deleter>;
 
 std::string distribution_path(std::string_view path) {
-    std::string full = distributionRoot;
+    std::string full = distribution_root();
     full.append(path);
     return full;
 }
@@ -68,11 +77,11 @@ void free_pair(key_value_pair* pair) noexcept {
 namespace inkora::debug_detail {
 
 void set_distribution_root(const char* root) noexcept {
-    distributionRoot = root != nullptr ? root : "";
+    distribution_root() = root != nullptr ? root : "";
 }
 
 void set_exe_link_path(const char* path) noexcept {
-    exeLinkPath = path != nullptr ? path : "/proc/self/exe";
+    exe_link_path() = path != nullptr ? path : "/proc/self/exe";
 }
 
 } // namespace inkora::debug_detail
@@ -192,7 +201,7 @@ char* inkora_debug_get_current_process_name(void) {
     }
     // readlink does not terminate; the zero-filled buffer and the limit of
     // 1023 bytes keep the text terminated. On failure the name stays empty.
-    if (readlink(exeLinkPath.c_str(), name, kProcessNameLen - 1) < 0) {
+    if (readlink(exe_link_path().c_str(), name, kProcessNameLen - 1) < 0) {
         name[0] = '\0';
     }
     return name;

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -180,6 +181,10 @@ struct InfoCase {
     uint16_t byteCountAfter;
 };
 
+void PrintTo(const InfoCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class PluginInfo : public Plugin, public ::testing::WithParamInterface<InfoCase> {};
 
 TEST_P(PluginInfo, AnswersByBufferSize) {
@@ -254,6 +259,10 @@ struct OpenRefusal {
     int expected;
     std::vector<int> sets; // set classes the plug-in got to
 };
+
+void PrintTo(const OpenRefusal& c, std::ostream* os) {
+    *os << c.name;
+}
 
 ClientOptions refuse(int ClientOptions::*field, int code, bool direct = false) {
     ClientOptions options;
@@ -345,6 +354,10 @@ struct StreamCase {
     uint16_t maximumWriteSize;
     std::size_t largestWrite; // what one queued write may carry
 };
+
+void PrintTo(const StreamCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class PluginStream : public Plugin, public ::testing::WithParamInterface<StreamCase> {};
 
@@ -450,6 +463,21 @@ TEST_F(Plugin, OpenAgainAfterCloseStartsAFreshAgent) {
     ASSERT_TRUE(client.deliver("two"));
     ASSERT_TRUE(client.waitForReceived(6, 5s));
     EXPECT_EQ(text(client.received()), "onetwo");
+}
+
+TEST_F(Plugin, OpenWithoutCloseReplacesTheAgentEvenWhileTheRelayWaits) {
+    IcaClient& client = open("gen");
+    ASSERT_TRUE(client.deliver("8192f\n"));
+    ASSERT_TRUE(offeredAtLeast(client, 8192));
+    ASSERT_TRUE(client.deliver("100g\n")); // no room: the relay waits
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(client.open(), 0);
+    client.setQueuedWritesAccepted(true);
+    ASSERT_TRUE(client.deliver("5x\n"));
+    ASSERT_TRUE(client.waitForReceived(5, 5s));
+    EXPECT_EQ(text(client.received()), "xxxxx") << "the new agent answers; the old one's bytes are gone";
+    EXPECT_EQ(client.close(), 0);
+    EXPECT_TRUE(no_children());
 }
 
 // ---- The agent's path -------------------------------------------------------

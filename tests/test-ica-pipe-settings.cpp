@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,10 @@ struct PathCase {
     bool accepted;
     std::string expected; // buffer content when accepted
 };
+
+void PrintTo(const PathCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ResolvePath : public ExecVariable, public ::testing::WithParamInterface<PathCase> {};
 

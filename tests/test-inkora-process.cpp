@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
 
@@ -26,9 +27,14 @@ const std::string kAgent = INKORA_TEST_AGENT;
 #ifdef INKORA_PROCESS_NO_PIDFD
 // Without process descriptors only a wait or the tear-down collects the child.
 constexpr bool kCollectsEndedChild = false;
+// The suites get names of their own in this build.
+#define RELAY RelayWithoutPidfd
+#define RELAY_FAILED_START RelayWithoutPidfdFailedStart
 #else
 // The reading thread collects a child that ended by itself.
 constexpr bool kCollectsEndedChild = true;
+#define RELAY Relay
+#define RELAY_FAILED_START RelayFailedStart
 #endif
 
 int count_open_descriptors() {
@@ -74,7 +80,7 @@ bool eventually(Predicate predicate, std::chrono::milliseconds timeout = 5s) {
     return true;
 }
 
-class Relay : public ::testing::Test {
+class RELAY : public ::testing::Test {
 protected:
     void SetUp() override {
         // The host's default: a stray broken-pipe signal would end the test.
@@ -134,7 +140,7 @@ protected:
     std::string path_;
 };
 
-TEST_F(Relay, EchoesBytesBackInOrderInChunksOfAtMost10240) {
+TEST_F(RELAY, EchoesBytesBackInOrderInChunksOfAtMost10240) {
     start("echo");
     std::string payload;
     for (int i = 0; payload.size() < 100000; ++i) {
@@ -149,14 +155,14 @@ TEST_F(Relay, EchoesBytesBackInOrderInChunksOfAtMost10240) {
     EXPECT_GT(collected_.chunks, 1u);
 }
 
-TEST_F(Relay, StandardErrorReachesTheReaderLikeStandardOutput) {
+TEST_F(RELAY, StandardErrorReachesTheReaderLikeStandardOutput) {
     start("stderr");
     EXPECT_EQ(send("out\n"), 4);
     ASSERT_TRUE(waitForBytes(14));
     EXPECT_EQ(bytes(), "to-stderr\nout\n");
 }
 
-TEST_F(Relay, ChildGetsItsPathAsOnlyArgumentAndTheStartPath) {
+TEST_F(RELAY, ChildGetsItsPathAsOnlyArgumentAndTheStartPath) {
     start("info", "/");
     ASSERT_TRUE(waitForBytes(1));
     ASSERT_TRUE(eventually([&] { return bytes().find('\n') != std::string::npos; }));
@@ -170,11 +176,15 @@ struct FailedStart {
     const char* startPath; // nullptr: ours
 };
 
-class RelayFailedStart : public Relay, public ::testing::WithParamInterface<FailedStart> {};
+void PrintTo(const FailedStart& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class RELAY_FAILED_START : public RELAY, public ::testing::WithParamInterface<FailedStart> {};
 
 // The forked child must end at once with 127: carrying on, it would be a
 // second copy of this test program writing its output into the relay.
-TEST_P(RelayFailedStart, ChildEndsWith127AndTheRelayStops) {
+TEST_P(RELAY_FAILED_START, ChildEndsWith127AndTheRelayStops) {
     const FailedStart& c = GetParam();
     start("echo", c.startPath, c.path != nullptr ? c.path : kAgent);
     const pid_t pid = process_.priv.pid;
@@ -188,13 +198,13 @@ TEST_P(RelayFailedStart, ChildEndsWith127AndTheRelayStops) {
     EXPECT_EQ(inkora_destroy_process(&process_), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, RelayFailedStart,
+INSTANTIATE_TEST_SUITE_P(Cases, RELAY_FAILED_START,
                          ::testing::Values(FailedStart{"MissingProgram", "/nonexistent/agent", nullptr},
                                            FailedStart{"ProgramIsADirectory", "/", nullptr},
                                            FailedStart{"MissingStartPath", nullptr, "/nonexistent/dir"}),
                          [](const ::testing::TestParamInfo<FailedStart>& info) { return std::string(info.param.name); });
 
-TEST_F(Relay, AgentThatEndedIsCollectedAndWritesFailWithoutSigpipe) {
+TEST_F(RELAY, AgentThatEndedIsCollectedAndWritesFailWithoutSigpipe) {
     start("exit");
     const pid_t pid = process_.priv.pid;
     ASSERT_TRUE(waitForBytes(4));
@@ -225,7 +235,7 @@ TEST_F(Relay, AgentThatEndedIsCollectedAndWritesFailWithoutSigpipe) {
 
 // Our ends of the pipes are not inherited: once we close the write end of its
 // input, the child sees end of input and ends by itself.
-TEST_F(Relay, ChildSeesEndOfInputWhenWeCloseOurEnd) {
+TEST_F(RELAY, ChildSeesEndOfInputWhenWeCloseOurEnd) {
     start("echo");
     close(process_.priv.stdinPipe[1]);
     process_.priv.stdinPipe[1] = -1;
@@ -236,7 +246,7 @@ TEST_F(Relay, ChildSeesEndOfInputWhenWeCloseOurEnd) {
     EXPECT_TRUE(waitStopped());
 }
 
-TEST_F(Relay, DestroyKillsJoinsCollectsAndClosesEverything) {
+TEST_F(RELAY, DestroyKillsJoinsCollectsAndClosesEverything) {
     const int before = count_open_descriptors();
     start("info");
     ASSERT_TRUE(waitForBytes(1));
@@ -262,7 +272,7 @@ TEST_F(Relay, DestroyKillsJoinsCollectsAndClosesEverything) {
 
 // A grandchild that keeps the output pipe open means no end of file ever
 // comes; the tear-down must not depend on one.
-TEST_F(Relay, DestroyReturnsWhileAGrandchildHoldsTheOutputOpen) {
+TEST_F(RELAY, DestroyReturnsWhileAGrandchildHoldsTheOutputOpen) {
     std::array<char*, 4> argv{const_cast<char*>("/bin/sh"), const_cast<char*>("-c"),
                               const_cast<char*>("sleep 2 & echo started; exec cat"), nullptr};
     process_.argv = argv.data();
@@ -273,7 +283,7 @@ TEST_F(Relay, DestroyReturnsWhileAGrandchildHoldsTheOutputOpen) {
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 1500ms);
 }
 
-TEST_F(Relay, UnstartedRecordIsLeftAlone) {
+TEST_F(RELAY, UnstartedRecordIsLeftAlone) {
     const int stdinFlags = fcntl(STDIN_FILENO, F_GETFD);
     EXPECT_EQ(inkora_destroy_process(&process_), 1);
     EXPECT_EQ(fcntl(STDIN_FILENO, F_GETFD), stdinFlags) << "descriptor 0 of a zero record is not ours";

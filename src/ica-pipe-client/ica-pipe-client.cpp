@@ -190,7 +190,24 @@ int inkora_process_incoming_data(inkora_process* /*process*/, const uint8_t* byt
 
 // ---- Driver procedures --------------------------------------------------
 
+// Stops the agent and its relay. A reading thread waiting for room in the
+// buffer, or retrying a busy direct send, is released first: no poll may
+// come any more.
+void stop_agent() {
+    sendClosing.store(true, std::memory_order_release);
+    if (writeSyncReady) {
+        {
+            WriteLock lock;
+            closing = true;
+        }
+        inkora_event_trigger(&writeEvent);
+    }
+    inkora_destroy_process(&child_process);
+}
+
 int DriverOpen(VD* pVd, VDOPEN* pVdOpen, uint16_t* /*puiSize*/) {
+    // An open without a close in between replaces the earlier agent.
+    stop_agent();
     OPENVIRTUALCHANNEL openChannel{};
     openChannel.pVCName = INKORA_VIRTUAL_CHANNEL_NAME;
     int result = citrix_query_info(pVd, WdOpenVirtualChannel, &openChannel, sizeof(openChannel), nullptr);
@@ -253,7 +270,6 @@ int DriverOpen(VD* pVd, VDOPEN* pVdOpen, uint16_t* /*puiSize*/) {
     sendClosing.store(false, std::memory_order_release);
 
     if (inkora_get_pipe_executable(agentPath.data(), static_cast<uint32_t>(agentPath.size())) == INKORA_CODE_SUCCESS) {
-        inkora_destroy_process(&child_process); // a record left from an earlier open
         child_process = inkora_process{};
         child_process.path = agentPath.data();
         child_process.read_incoming = inkora_process_incoming_data;
@@ -264,17 +280,7 @@ int DriverOpen(VD* pVd, VDOPEN* pVdOpen, uint16_t* /*puiSize*/) {
 }
 
 int DriverClose(VD* /*pVd*/, DLLCLOSE* /*pClose*/, uint16_t* /*puiSize*/) {
-    // Release a reading thread that waits for room in the buffer or retries
-    // a busy direct send: no poll may come any more.
-    sendClosing.store(true, std::memory_order_release);
-    if (writeSyncReady) {
-        {
-            WriteLock lock;
-            closing = true;
-        }
-        inkora_event_trigger(&writeEvent);
-    }
-    inkora_destroy_process(&child_process);
+    stop_agent();
     return INKORA_CLIENT_STATUS_SUCCESS;
 }
 

@@ -162,12 +162,19 @@ TEST_F(RELAY, StandardErrorReachesTheReaderLikeStandardOutput) {
     EXPECT_EQ(bytes(), "to-stderr\nout\n");
 }
 
-TEST_F(RELAY, ChildGetsItsPathAsOnlyArgumentAndTheStartPath) {
+TEST_F(RELAY, ChildGetsItsPathAsOnlyArgumentTheStartPathAndNoBlockedSignals) {
+    // The host's thread may block signals; the child must not inherit that.
+    sigset_t usr1;
+    sigemptyset(&usr1);
+    sigaddset(&usr1, SIGUSR1);
+    sigset_t previous;
+    pthread_sigmask(SIG_BLOCK, &usr1, &previous);
     start("info", "/");
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     ASSERT_TRUE(waitForBytes(1));
     ASSERT_TRUE(eventually([&] { return bytes().find('\n') != std::string::npos; }));
     const std::string line = bytes();
-    EXPECT_NE(line.find(" argc=1 argv0=" + kAgent + " cwd=/\n"), std::string::npos) << line;
+    EXPECT_NE(line.find(" argc=1 argv0=" + kAgent + " cwd=/ sigblk=0000000000000000\n"), std::string::npos) << line;
 }
 
 struct FailedStart {

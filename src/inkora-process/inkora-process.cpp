@@ -120,6 +120,11 @@ void reap_child(inkora_process_private& priv) {
         dup2(out, STDERR_FILENO) < 0) {
         _exit(kExecFailedStatus);
     }
+    // The forking thread belongs to the host and may block signals; the
+    // agent starts with none blocked.
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     if (process.startPath != nullptr && chdir(process.startPath) != 0) {
         _exit(kExecFailedStatus);
     }

@@ -3,7 +3,8 @@
 // since the relay starts it without arguments:
 //   echo    (default) copies standard input to standard output;
 //   stderr  writes "to-stderr\n" on standard error, then echoes;
-//   info    writes "pid=<pid> argc=<argc> argv0=<argv[0]> cwd=<cwd>\n", then echoes;
+//   info    writes "pid=<pid> argc=<argc> argv0=<argv[0]> cwd=<cwd> sigblk=<mask>\n"
+//           (mask: the SigBlk field of /proc/self/status), then echoes;
 //   exit    writes "bye\n" and exits with status 0 at once;
 //   gen     reads lines "<count><letter>\n" and answers each with <count>
 //           copies of <letter> in one write.
@@ -71,6 +72,25 @@ int generate() {
     }
 }
 
+// The blocked-signal mask as the kernel reports it, in hexadecimal.
+std::string blocked_signals() {
+    FILE* status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr) {
+        return "?";
+    }
+    std::array<char, 256> line{};
+    std::string mask = "?";
+    while (std::fgets(line.data(), static_cast<int>(line.size()), status) != nullptr) {
+        if (std::strncmp(line.data(), "SigBlk:", 7) == 0) {
+            mask = line.data() + 7;
+            mask.erase(0, mask.find_first_not_of(" \t"));
+            mask.erase(mask.find_last_not_of(" \t\n") + 1);
+        }
+    }
+    std::fclose(status);
+    return mask;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -89,8 +109,9 @@ int main(int argc, char** argv) {
             cwd[0] = '\0';
         }
         std::array<char, 8192> line{};
-        const int size = std::snprintf(line.data(), line.size(), "pid=%d argc=%d argv0=%s cwd=%s\n",
-                                       static_cast<int>(getpid()), argc, argc > 0 ? argv[0] : "(none)", cwd.data());
+        const int size = std::snprintf(line.data(), line.size(), "pid=%d argc=%d argv0=%s cwd=%s sigblk=%s\n",
+                                       static_cast<int>(getpid()), argc, argc > 0 ? argv[0] : "(none)", cwd.data(),
+                                       blocked_signals().c_str());
         if (size > 0) {
             write_all(STDOUT_FILENO, line.data(), std::min<std::size_t>(static_cast<std::size_t>(size), line.size() - 1));
         }

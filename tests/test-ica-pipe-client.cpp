@@ -4,10 +4,12 @@
 
 #include <dirent.h>
 #include <dlfcn.h>
+#include <pthread.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -402,6 +404,41 @@ TEST_F(Plugin, DirectSendCarriesTheFullHandleAndBypassesPolls) {
     ASSERT_TRUE(client.deliver(big));
     ASSERT_TRUE(client.waitForReceived(12 + big.size(), 5s));
     EXPECT_EQ(text(client.received()), "hello direct" + big);
+}
+
+// The client handles signals of its own; one that arrives while the write
+// into the agent's full input pipe waits ends that write after part of the
+// bytes. The rest must still reach the agent.
+TEST_F(Plugin, ChannelDataInterruptedBySignalsArrivesWhole) {
+    struct sigaction action {};
+    action.sa_handler = [](int) {};
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no restart: an interrupted write returns its partial count
+    struct sigaction previous {};
+    ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
+
+    ClientOptions options;
+    options.offerDirectSend = true;
+    IcaClient& client = open("stall", options);
+    std::string payload;
+    for (int i = 0; payload.size() < 300000; ++i) {
+        payload += std::to_string(i) + ",";
+    }
+    std::atomic<bool> done{false};
+    const pthread_t writer = pthread_self();
+    std::thread interrupter([&] {
+        while (!done.load()) {
+            pthread_kill(writer, SIGUSR1);
+            std::this_thread::sleep_for(5ms);
+        }
+    });
+    ASSERT_TRUE(client.deliver(payload));
+    done = true;
+    interrupter.join();
+    sigaction(SIGUSR1, &previous, nullptr);
+
+    ASSERT_TRUE(client.waitForReceived(payload.size(), 5s)) << "received " << client.received().size();
+    EXPECT_EQ(text(client.received()), payload);
 }
 
 // ---- The agent's end, tear-down --------------------------------------------

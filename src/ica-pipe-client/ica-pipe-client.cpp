@@ -121,7 +121,16 @@ void inkora_citrix_incoming_data(void* /*pVdData*/, uint16_t /*channel*/, uint8_
     if (bytes == nullptr || length == 0 || child_process.write_outgoing == nullptr) {
         return;
     }
-    child_process.write_outgoing(&child_process, bytes, length);
+    // A signal handled by the client can end a write into a full pipe after
+    // part of the bytes; the rest follows, or the stream would lose bytes.
+    int32_t offset = 0;
+    while (offset < length) {
+        const int written = child_process.write_outgoing(&child_process, bytes + offset, length - offset);
+        if (written <= 0) {
+            return;
+        }
+        offset += written;
+    }
 }
 
 int send_direct(const uint8_t* bytes, int32_t length) {

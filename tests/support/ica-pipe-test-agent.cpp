@@ -6,6 +6,7 @@
 //   info    writes "pid=<pid> argc=<argc> argv0=<argv[0]> cwd=<cwd> sigblk=<mask>\n"
 //           (mask: the SigBlk field of /proc/self/status), then echoes;
 //   exit    writes "bye\n" and exits with status 0 at once;
+//   stall   reads nothing for 300 ms (its input pipe fills up), then echoes;
 //   gen     reads lines "<count><letter>\n" and answers each with <count>
 //           copies of <letter> in one write.
 // When its input ends it exits with status 0.
@@ -115,6 +116,9 @@ int main(int argc, char** argv) {
         if (size > 0) {
             write_all(STDOUT_FILENO, line.data(), std::min<std::size_t>(static_cast<std::size_t>(size), line.size() - 1));
         }
+    }
+    if (mode == "stall") {
+        usleep(300000);
     }
     if (mode == "gen") {
         return generate();

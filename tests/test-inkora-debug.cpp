@@ -27,6 +27,7 @@
 #include <map>
 #include <optional>
 #include <regex>
+#include <latch>
 #include <set>
 #include <string>
 #include <thread>
@@ -907,10 +908,12 @@ TEST(InkoraDebugLog, RecordsOfConcurrentThreadsNeverInterleave) {
         {{"INKORA_DEBUG", "1"}, {"INKORA_DEBUG_LOCATION", dir.str()}, {"INKORA_DEBUG_FILE", "log"}, {"INKORA_TRACE", "0"}},
         [] {
             inkora_debug_init("remote");
+            std::latch start(kThreads);
             std::vector<std::thread> threads;
             for (int t = 0; t < kThreads; ++t) {
-                threads.emplace_back([t] {
+                threads.emplace_back([t, &start] {
                     const std::string padding(300, static_cast<char>('a' + t));
+                    start.arrive_and_wait();
                     for (int i = 0; i < kReports; ++i) {
                         INKORA_LOG_FINE("thread %d report %d %s", t, i, padding.c_str());
                     }
@@ -1275,6 +1278,25 @@ TEST(InkoraDebugTrace, WrappersWithoutSavedFunctionsRefuse) {
     EXPECT_EQ(result.exit_code, 0);
 }
 
+TEST(InkoraDebugTrace, WrappedDispatchKeepsWritingAcrossDestroyAndInit) {
+    const scratch_dir dir;
+    const auto result = run_in_child({{"INKORA_TRACE", "1"}, {"INKORA_DEBUG_LOCATION", dir.str()}}, [] {
+        inkora_debug_init("remote");
+        inkora_debug_write_trace_header();
+        inkora_serial_dispatch dispatch{};
+        dispatch.write_func = sink_write;
+        inkora_debug_trace_wrap_dispatch(&dispatch);
+        inkora_debug_destroy();
+        unsetenv("INKORA_TRACE");
+        inkora_debug_init("nibline");
+        const uint8_t message[3] = {7, 8, 9};
+        const bool sent = dispatch.write_func(message, 3) == INKORA_CODE_SUCCESS && sink.sent.size() == 1;
+        inkora_debug_destroy();
+        return sent ? 0 : 1;
+    });
+    EXPECT_EQ(result.exit_code, 0);
+}
+
 TEST(InkoraDebugTrace, OversizedChunkIsCutToWhatTheLengthFieldsHold) {
     const scratch_dir dir;
     const auto result = run_in_child(
@@ -1301,16 +1323,18 @@ TEST(InkoraDebugTrace, OversizedChunkIsCutToWhatTheLengthFieldsHold) {
 
 TEST(InkoraDebugTrace, RecordsOfConcurrentThreadsNeverInterleave) {
     constexpr int kThreads = 4;
-    constexpr int kRecords = 200;
+    constexpr int kRecords = 1000;
     const scratch_dir dir;
     const auto result = run_in_child(
         {{"INKORA_TRACE", "1"}, {"INKORA_DEBUG_LOCATION", dir.str()}, {"INKORA_TRACE_FILE", "t.pcap"}}, [] {
             inkora_debug_init("remote");
             inkora_debug_write_trace_header();
+            std::latch start(kThreads);
             std::vector<std::thread> threads;
             for (int t = 0; t < kThreads; ++t) {
-                threads.emplace_back([t] {
+                threads.emplace_back([t, &start] {
                     std::vector<uint8_t> payload(600, static_cast<uint8_t>(t + 1));
+                    start.arrive_and_wait();
                     for (int i = 0; i < kRecords; ++i) {
                         const auto len = static_cast<uint32_t>(1 + (i * 37) % 600);
                         inkora_debug_write_trace(payload.data(), len, t % 2 == 0 ? 1u : 2u);

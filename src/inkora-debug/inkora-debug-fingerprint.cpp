@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <string>
 #include <string_view>
 
 namespace {
@@ -24,9 +23,11 @@ namespace {
 char* osArchitecture = nullptr;
 char* osDistro = nullptr;
 
-// Test hooks (see inkora-debug-private.h).
-std::string distributionRoot;
-std::string exeLinkPath = "/proc/self/exe";
+// Test hooks (see inkora-debug-private.h): plain buffers, so that nothing
+// here allocates or throws.
+constexpr size_t kHookPathLen = 1024;
+std::array<char, kHookPathLen> distributionRoot{};
+std::array<char, kHookPathLen> exeLinkPath{"/proc/self/exe"};
 
 constexpr size_t kProcessNameLen = 1024;
 constexpr size_t kLineBufferLen = 2048;
@@ -41,9 +42,13 @@ struct free_deleter {
 };
 using unique_text = std::unique_ptr<char, free_deleter>;
 
-std::string distribution_path(std::string_view path) {
-    std::string full = distributionRoot;
-    full.append(path);
+// root + path; a path that does not fit is left empty, so nothing is opened.
+std::array<char, 2 * kHookPathLen> distribution_path(const char* path) noexcept {
+    std::array<char, 2 * kHookPathLen> full{};
+    const int n = std::snprintf(full.data(), full.size(), "%s%s", distributionRoot.data(), path);
+    if (n < 0 || static_cast<size_t>(n) >= full.size()) {
+        full[0] = '\0';
+    }
     return full;
 }
 
@@ -68,11 +73,11 @@ void free_pair(key_value_pair* pair) noexcept {
 namespace inkora::debug_detail {
 
 void set_distribution_root(const char* root) noexcept {
-    distributionRoot = root != nullptr ? root : "";
+    std::snprintf(distributionRoot.data(), distributionRoot.size(), "%s", root != nullptr ? root : "");
 }
 
 void set_exe_link_path(const char* path) noexcept {
-    exeLinkPath = path != nullptr ? path : "/proc/self/exe";
+    std::snprintf(exeLinkPath.data(), exeLinkPath.size(), "%s", path != nullptr ? path : "/proc/self/exe");
 }
 
 } // namespace inkora::debug_detail
@@ -133,7 +138,7 @@ void free_keypair_list(inkora_list* list) {
 }
 
 char* linux_get_redhat_distribution(void) {
-    unique_file file(std::fopen(distribution_path("/etc/redhat-release").c_str(), "r"));
+    unique_file file(std::fopen(distribution_path("/etc/redhat-release").data(), "r"));
     if (!file) {
         return nullptr;
     }
@@ -152,15 +157,14 @@ char* linux_get_redhat_distribution(void) {
 }
 
 char* linux_get_distribution(void) {
-    constexpr std::array<std::string_view, 3> kReleaseFiles{"/etc/os-release", "/usr/lib/os-release",
-                                                            "/etc/lsb-release"};
+    constexpr std::array<const char*, 3> kReleaseFiles{"/etc/os-release", "/usr/lib/os-release", "/etc/lsb-release"};
     for (const auto releaseFile : kReleaseFiles) {
         inkora_list* pairs = inkora_create_list();
         if (pairs == nullptr) {
             continue;
         }
         char* found = nullptr;
-        if (read_key_value_pair_file(distribution_path(releaseFile).c_str(), pairs) != 0) {
+        if (read_key_value_pair_file(distribution_path(releaseFile).data(), pairs) != 0) {
             for (inkora_list_item* item = pairs->first; item != nullptr; item = item->next) {
                 const auto* pair = static_cast<const key_value_pair*>(item->ptr);
                 if (pair->key == nullptr || pair->value == nullptr) {
@@ -192,7 +196,7 @@ char* inkora_debug_get_current_process_name(void) {
     }
     // readlink does not terminate; the zero-filled buffer and the limit of
     // 1023 bytes keep the text terminated. On failure the name stays empty.
-    if (readlink(exeLinkPath.c_str(), name, kProcessNameLen - 1) < 0) {
+    if (readlink(exeLinkPath.data(), name, kProcessNameLen - 1) < 0) {
         name[0] = '\0';
     }
     return name;

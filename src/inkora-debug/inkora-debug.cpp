@@ -272,8 +272,9 @@ void inkora_debug_init(const char* label) {
     s.debugEnabled = 0;
     s.traceEnabled.store(0, std::memory_order_relaxed);
     s.debugLevel = INKORA_DEBUG_LEVEL_NONE;
-    s.traceWriteFunc.store(nullptr);
-    s.traceReadFunc.store(nullptr);
+    // The dispatch functions saved by the trace wrappers are kept: a dispatch
+    // wrapped before a destroy still calls the wrappers, and clearing them
+    // would make every later write of that dispatch fail.
     s.label = label;
     s.handlers = inkora_create_list();
     s.initDone.store(1, std::memory_order_release);

@@ -613,4 +613,65 @@ TEST(Copy, OverlappingAreasInOneBitmapMoveIntact) {
     }
 }
 
+// ---------------------------------------------------------------- fixed-cell fonts
+
+// A 3 x 2 cell font with one bit per pixel: 'a' is a full top row, 0xE9 a
+// full bottom row (a byte above 0x7F, to catch signed comparisons).
+struct CellFont {
+    std::array<uint8_t, 2> indexes = {'a', 0xE9};
+    std::array<uint8_t, 2> glyphs = {0xE0, 0x1C};
+    inkora_font font{3, 2, 1, 2, 1, indexes.data(), glyphs.data()};
+};
+
+TEST(FixedCellFont, LookupComparesUnsignedBytes) {
+    CellFont f;
+    EXPECT_EQ(inkora_font_char_lookup(&f.font, 'a'), &f.glyphs[0]);
+    EXPECT_EQ(inkora_font_char_lookup(&f.font, 0xE9), &f.glyphs[1]);
+    EXPECT_EQ(inkora_font_char_lookup(&f.font, 'b'), nullptr);
+    EXPECT_EQ(inkora_font_char_lookup(nullptr, 'a'), nullptr);
+}
+
+TEST(FixedCellFont, StringAdvancesByTheCellAndSkipsUnknownBytes) {
+    CellFont f;
+    Canvas canvas(12, 4);
+    inkora_draw_string(&canvas.bmp, &f.font, "a?\xE9", 1, 1, kBlack);
+    // 'a' top row at x 1-3, '?' unknown leaves x 4-6 blank, 0xE9 bottom row at x 7-9.
+    EXPECT_EQ(show(canvas.inked()), show({{1, 1}, {2, 1}, {3, 1}, {7, 2}, {8, 2}, {9, 2}}));
+}
+
+TEST(FixedCellFont, AlignedInEitherBoxOrder) {
+    CellFont f;
+    struct Case {
+        inkora_string_alignment h, v;
+        int32_t x, y;  // where "aa" (6 x 2) starts in the box (0, 0)-(20, 10)
+    };
+    for (const Case& c : {Case{INKORA_ALIGN_BEGIN, INKORA_ALIGN_BEGIN, 0, 0},
+                          Case{INKORA_ALIGN_END, INKORA_ALIGN_END, 14, 8},
+                          Case{INKORA_ALIGN_MIDDLE, INKORA_ALIGN_MIDDLE, 7, 4}}) {
+        Canvas expected(24, 12);
+        inkora_draw_string(&expected.bmp, &f.font, "aa", c.x, c.y, kBlack);
+        for (const bool reversed : {false, true}) {
+            Canvas canvas(24, 12);
+            if (reversed) {
+                inkora_draw_string_aligned(&canvas.bmp, &f.font, "aa", 20, 10, 0, 0, c.h, c.v, kBlack);
+            } else {
+                inkora_draw_string_aligned(&canvas.bmp, &f.font, "aa", 0, 0, 20, 10, c.h, c.v, kBlack);
+            }
+            EXPECT_EQ(show(canvas.inked()), show(expected.inked())) << c.h << "," << c.v << " " << reversed;
+            EXPECT_EQ(canvas.inked().size(), 6u);
+        }
+    }
+}
+
+TEST(FixedCellFont, BytePerPixelCellsBlend) {
+    const std::array<uint8_t, 1> indexes = {'x'};
+    const std::array<uint8_t, 3> glyph = {0, 127, 255};
+    const inkora_font font{3, 1, 8, 1, 3, indexes.data(), glyph.data()};
+    Canvas canvas(4, 1);
+    inkora_draw_char(&canvas.bmp, &font, 'x', 0, 0, kRed);
+    EXPECT_EQ(inkora_get_pixel(&canvas.bmp, 0, 0), kRed);
+    EXPECT_EQ(inkora_get_pixel(&canvas.bmp, 1, 0), 0xFF7E7EFFu);
+    EXPECT_EQ(inkora_get_pixel(&canvas.bmp, 2, 0), kWhite);
+}
+
 }  // namespace

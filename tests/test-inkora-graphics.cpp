@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <set>
 #include <string>
 #include <utility>
@@ -352,6 +353,17 @@ TEST(ThickLines, ThinAntiAliasedLineNeverInksFarPixels) {
             EXPECT_LE(darkness, static_cast<int>(255 * std::max(0.0, 1.0 - distance + width / 2.0)) + 2)
                 << "width " << width << " at " << x << "," << y << " distance " << distance;
         }
+    }
+}
+
+TEST(ThickLines, AbsurdWidthsEnd) {
+    for (float width : {-5.0f, std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                        1e30f}) {
+        Canvas canvas(8, 8);
+        inkora_draw_thick_line(&canvas.bmp, 1, 1, 6, 3, width, kBlack);
+        inkora_draw_thick_aa_line(&canvas.bmp, 1, 1, 6, 3, width, kBlack);
+        EXPECT_TRUE(canvas.inked().count({1, 1})) << width;
+        EXPECT_TRUE(canvas.guard_intact());
     }
 }
 

@@ -70,8 +70,16 @@ void order(T& lo, T& hi) {
 // The walk shared by the thick lines, anti-aliased or not. plot(x, y, k)
 // receives each candidate pixel with its coverage and returns whether it set
 // it; in the side loops the offset only advances past a pixel that was set.
+// Far wider than any display; keeps an absurd or infinite width from turning
+// the side loops into endless walks.
+constexpr float kMaxLineWidth = 100000.0f;
+
 template <typename Plot>
 void thick_walk(int32_t x0, int32_t y0, int32_t x1, int32_t y1, float width, Plot plot) {
+    if (!(width >= 0.0f)) {  // negative or NaN
+        width = 0.0f;
+    }
+    width = std::min(width, kMaxLineWidth);
     const int64_t dx = std::llabs(static_cast<int64_t>(x1) - x0);
     const int64_t dy = std::llabs(static_cast<int64_t>(y1) - y0);
     const int32_t sx = x0 < x1 ? 1 : -1;

@@ -158,6 +158,46 @@ TEST_P(BuiltInFonts, GlyphRecordsAreConsistent) {
     }
 }
 
+// Rows of ink of a glyph above and below the baseline.
+struct InkRows {
+    int32_t above = 0, below = 0;
+};
+
+InkRows ink_rows(const inkora_font_char& g) {
+    InkRows out;
+    const int32_t baseline = g.height - g.decent;  // first row below the baseline
+    for (int32_t r = 0; r < g.height; ++r) {
+        for (int32_t c = 0; c < g.width; ++c) {
+            if (glyph_bit(g, c, r)) {
+                if (r < baseline) {
+                    out.above = std::max(out.above, baseline - r);
+                } else {
+                    out.below = std::max(out.below, r - baseline + 1);
+                }
+            }
+        }
+    }
+    return out;
+}
+
+TEST_P(BuiltInFonts, LettersSitOnTheBaseline) {
+    const BuiltIn& b = GetParam();
+    const auto glyph = [&](UChar32 c) { return ink_rows(*enhanced_get_font_character(b.font, c)); };
+    for (UChar32 c : {'A', 'H', 'x', 'a', 'o', '1'}) {
+        EXPECT_GT(glyph(c).above, 0) << static_cast<char>(c);
+        EXPECT_EQ(glyph(c).below, 0) << static_cast<char>(c);
+    }
+    for (UChar32 c : {UChar32{'g'}, UChar32{'p'}, UChar32{'y'}, UChar32{0x0444} /* Cyrillic ef */}) {
+        EXPECT_GT(glyph(c).below, 0) << std::hex << c;
+    }
+    // Capitals are taller than the x-height, accents rise above capitals and
+    // a cedilla hangs below.
+    EXPECT_GT(glyph('H').above, glyph('x').above);
+    EXPECT_GT(glyph(0x00C9).above, glyph('E').above);
+    EXPECT_GT(glyph(0x1E1E).above, glyph('F').above);  // composed where the typeface lacks it
+    EXPECT_GT(glyph(0x00C7).below, 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(All, BuiltInFonts, ::testing::ValuesIn(kBuiltIns),
                          [](const auto& info) { return std::string(info.param.name); });
 

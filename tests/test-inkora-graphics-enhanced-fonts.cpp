@@ -520,7 +520,7 @@ TEST(Encodings, ConvertedTextDrawsLikeCodePoints) {
 
 // Renders every glyph of a font in rows of 32 with the code point of each row
 // in front, checks that every glyph landed as its data says, and writes the
-// bitmap as a BMP file (into INKORA_FONT_SPECIMEN_DIR or the working
+// bitmap as a BMP file (into INKORA_FONT_SPECIMEN_DIR, else the test's build
 // directory) for people to look at.
 TEST_P(BuiltInFonts, Specimen) {
     const BuiltIn& b = GetParam();
@@ -564,7 +564,8 @@ TEST_P(BuiltInFonts, Specimen) {
     }
 
     const char* dir = std::getenv("INKORA_FONT_SPECIMEN_DIR");
-    const std::string path = std::string(dir != nullptr ? dir : ".") + "/font-specimen-" + b.name + ".bmp";
+    const std::string path =
+        std::string(dir != nullptr ? dir : INKORA_FONT_SPECIMEN_DEFAULT_DIR) + "/font-specimen-" + b.name + ".bmp";
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(canvas.bmp.bitmap), canvas.bmp.totalSize);
     out.close();

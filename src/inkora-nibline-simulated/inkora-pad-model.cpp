@@ -192,6 +192,7 @@ int PadModel::get_feature(std::span<uint8_t> buffer) {
         return EINVAL;
     const uint8_t id = buffer[0];
     const std::lock_guard lock(mutex_);
+    ++feature_gets_;
     if (unplugged_)
         return ENODEV;
     if (!declares(id))
@@ -609,6 +610,11 @@ void PadModel::unplug() {
 bool PadModel::unplugged() const {
     const std::lock_guard lock(mutex_);
     return unplugged_;
+}
+
+uint64_t PadModel::feature_gets() const {
+    const std::lock_guard lock(mutex_);
+    return feature_gets_;
 }
 
 std::vector<std::vector<uint8_t>> PadModel::written() const {

@@ -62,6 +62,9 @@ public:
     void unplug();
     bool unplugged() const;
 
+    // Number of feature gets answered (refused ones included).
+    uint64_t feature_gets() const;
+
     // Every feature report written (sets), in order.
     std::vector<std::vector<uint8_t>> written() const;
 
@@ -98,6 +101,7 @@ private:
     uint16_t pixel_y_ = 0;
     bool unplugged_ = false;
     uint64_t cancel_generation_ = 0;
+    uint64_t feature_gets_ = 0;
     std::function<void()> listener_;
 };
 

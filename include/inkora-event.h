@@ -28,6 +28,7 @@ typedef struct inkora_event {
     pthread_mutex_t mutex;
     pthread_cond_t cond;
     uint8_t triggered; /* 1 = signalled; guarded by mutex */
+    uint32_t waiters;  /* threads inside a wait; guarded by mutex; destroy waits for 0 */
 } inkora_event;
 
 typedef struct inkora_thread {
@@ -54,7 +55,10 @@ INKORA_API void inkora_event_wait(inkora_event* event);
  * when the event is triggered, 0 on time-out. Does not clear the event.
  */
 INKORA_API uint8_t inkora_event_wait_timeout(inkora_event* event, uint32_t timeout_ms);
-/* Triggers the event (releasing a waiter), then destroys it; returns event. */
+/*
+ * Triggers the event, releasing every waiter, waits until they have left
+ * their wait, then destroys it; returns event. No wait may start afterwards.
+ */
 INKORA_API inkora_event* inkora_event_destroy(inkora_event* event);
 
 /*

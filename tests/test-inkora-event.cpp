@@ -53,23 +53,40 @@ TEST(InkoraEvent, TimedWaitReturnsOnTimeoutOrTrigger) {
     trigger.join();
 }
 
-TEST(InkoraEvent, DestroyReleasesAWaiter) {
+TEST(InkoraEvent, DestroyReleasesEveryWaiter) {
     inkora_event event{};
     inkora_event_init(&event);
-    std::atomic<bool> woke{false};
-    inkora_thread waiter{};
+    std::atomic<int> woke{0};
+    struct Shared {
+        inkora_event* event;
+        std::atomic<int>* woke;
+    } shared{&event, &woke};
     auto body = [](void* data) -> void* {
-        auto* ev = static_cast<std::pair<inkora_event*, std::atomic<bool>*>*>(data);
-        inkora_event_wait(ev->first);
-        ev->second->store(true);
+        auto* s = static_cast<Shared*>(data);
+        inkora_event_wait(s->event);
+        s->woke->fetch_add(1);
         return nullptr;
     };
-    std::pair<inkora_event*, std::atomic<bool>*> data{&event, &woke};
-    ASSERT_EQ(inkora_thread_init(&waiter, body, &data), INKORA_CODE_SUCCESS);
-    std::this_thread::sleep_for(20ms);
+    inkora_thread waiters[2]{};
+    for (auto& waiter : waiters) {
+        ASSERT_EQ(inkora_thread_init(&waiter, body, &shared), INKORA_CODE_SUCCESS);
+    }
+    // Destroy only once both threads are inside their wait.
+    for (;;) {
+        pthread_mutex_lock(&event.mutex);
+        const uint32_t inside = event.waiters;
+        pthread_mutex_unlock(&event.mutex);
+        if (inside == 2) {
+            break;
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_EQ(woke.load(), 0);
     EXPECT_EQ(inkora_event_destroy(&event), &event);
-    inkora_thread_join(&waiter);
-    EXPECT_TRUE(woke.load());
+    for (auto& waiter : waiters) {
+        inkora_thread_join(&waiter);
+    }
+    EXPECT_EQ(woke.load(), 2);
 }
 
 TEST(InkoraMutex, SerialisesThreads) {

@@ -2,6 +2,7 @@
 
 #include "inkora-event.h"
 
+#include <sched.h>
 #include <sys/time.h>
 
 #include <cerrno>
@@ -35,6 +36,7 @@ inkora_event* inkora_event_init(inkora_event* event) {
     pthread_cond_init(&event->cond, &attr);
     pthread_condattr_destroy(&attr);
     event->triggered = 0;
+    event->waiters = 0;
     return event;
 }
 
@@ -53,9 +55,11 @@ void inkora_event_reset(inkora_event* event) {
 
 void inkora_event_wait(inkora_event* event) {
     pthread_mutex_lock(&event->mutex);
+    ++event->waiters;
     while (event->triggered == 0) {
         pthread_cond_wait(&event->cond, &event->mutex);
     }
+    --event->waiters;
     pthread_mutex_unlock(&event->mutex);
 }
 
@@ -69,18 +73,31 @@ uint8_t inkora_event_wait_timeout(inkora_event* event, uint32_t timeout_ms) {
         deadline.tv_nsec -= 1000000000L;
     }
     pthread_mutex_lock(&event->mutex);
+    ++event->waiters;
     while (event->triggered == 0) {
         if (pthread_cond_timedwait(&event->cond, &event->mutex, &deadline) == ETIMEDOUT) {
             break;
         }
     }
+    --event->waiters;
     const uint8_t triggered = event->triggered;
     pthread_mutex_unlock(&event->mutex);
     return triggered;
 }
 
 inkora_event* inkora_event_destroy(inkora_event* event) {
-    inkora_event_trigger(event);
+    // Tearing the condition and mutex down under a thread that is still inside
+    // a wait would be undefined behaviour, so release every waiter and let
+    // them leave before destroying anything.
+    pthread_mutex_lock(&event->mutex);
+    event->triggered = 1;
+    pthread_cond_broadcast(&event->cond);
+    while (event->waiters != 0) {
+        pthread_mutex_unlock(&event->mutex);
+        sched_yield();
+        pthread_mutex_lock(&event->mutex);
+    }
+    pthread_mutex_unlock(&event->mutex);
     pthread_cond_destroy(&event->cond);
     pthread_mutex_destroy(&event->mutex);
     event->triggered = 0;

@@ -13,7 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include "inkora-debug.h"
 #include "inkora-list.h"
+#include "inkora-nibline-linux.h"
 #include "inkora-nibline-private.h"
 #include "inkora-nibline-simulated.h"
 #include "inkora-nibline.h"
@@ -880,6 +882,55 @@ TEST(Lifecycle, DriversAreRegisteredOnceAndListedInOrder) {
     inkora_destroy();
     EXPECT_EQ(inkora_get_drivers(), nullptr);
     EXPECT_EQ(inkora_get_open_devices(), nullptr);
+}
+
+// Captures the log's records in memory.
+std::vector<std::pair<inkora_debug_level, std::string>> log_records;
+
+void capture_record(inkora_debug_handler*, inkora_debug_message* message) {
+    log_records.emplace_back(message->level, message->message);
+}
+
+TEST(Lifecycle, StartLogsVersionDriverCountAndNames) {
+    unsetenv("INKORA_SIMULATED_PADS");
+    setenv("INKORA_DEBUG", "1", 1);
+    setenv("INKORA_DEBUG_HANDLERS", "none", 1);
+    inkora_debug_init("test"); // first: the library's own init changes nothing then
+    inkora_debug_handler capture;
+    std::memset(&capture, 0, sizeof capture);
+    capture.publish = capture_record;
+    capture.level = INKORA_DEBUG_LEVEL_ALL;
+    inkora_debug_add_handler(&capture);
+    log_records.clear();
+
+    inkora_init();
+    inkora_add_device_driver(&inkora_real_driver);
+    auto index_of = [](inkora_debug_level level, const std::string& text) {
+        for (size_t i = 0; i < log_records.size(); ++i)
+            if (log_records[i].first == level && log_records[i].second == text)
+                return static_cast<long>(i);
+        return -1L;
+    };
+    const long start = index_of(INKORA_DEBUG_LEVEL_INFO, "Initalizing Nibline Native library, version: 2.3.15, date: "
+                                                         "2023-09-22 13:25:09+0000");
+    const long count = index_of(INKORA_DEBUG_LEVEL_FINE, "Attempting to initialize 1 driver(s).");
+    const long name = index_of(INKORA_DEBUG_LEVEL_FINE, "Attempting to initialize driver 'REAL'.");
+    EXPECT_GE(start, 0);
+    EXPECT_GT(count, start);
+    EXPECT_GT(name, count);
+    EXPECT_GT(index_of(INKORA_DEBUG_LEVEL_INFO, "Successfully initialized 'REAL' driver."), name);
+    EXPECT_GE(index_of(INKORA_DEBUG_LEVEL_INFO, "Driver was already in driver list 'REAL'."), 0);
+    EXPECT_GE(index_of(INKORA_DEBUG_LEVEL_FINEST, "==> Entering Function"), 0);
+
+    // A failure detected by the library is logged with its text.
+    log_records.clear();
+    inkora_device* missing = nullptr;
+    EXPECT_EQ(inkora_open_device(missing), INKORA_CODE_ERROR);
+    EXPECT_GE(index_of(INKORA_DEBUG_LEVEL_WARNING, "Error reported: Parameter passed into inkora_open_device was null."),
+              0);
+    inkora_destroy(); // shuts the log down too
+    unsetenv("INKORA_DEBUG");
+    unsetenv("INKORA_DEBUG_HANDLERS");
 }
 
 TEST(Lifecycle, ListingWithNoDriverGivesAnEmptyChain) {

@@ -19,7 +19,7 @@
 #include "inkora-list.h"
 #include "inkora-nibline-linux.h"
 #include "inkora-nibline-private.h"
-#include "inkora-nibline-scope.hpp"
+#include "inkora-debug-scope.hpp"
 
 namespace {
 
@@ -85,7 +85,7 @@ void handle_event(udev_monitor* source) {
 extern "C" {
 
 void* inkora_hotplug_thread(void* argument) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     (void)argument;
     udev_monitor* source = monitor.get();
     const int monitor_fd = udev_monitor_get_fd(source);
@@ -109,7 +109,7 @@ void* inkora_hotplug_thread(void* argument) {
 }
 
 inkora_error_code inkora_real_driver_init(void) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     inkora_list* callbacks = inkora_create_list();
     inkora_lock_device_callbacks();
     inkora_list* previous = inkora_get_device_callbacks_locked();
@@ -159,7 +159,7 @@ inkora_error_code inkora_real_driver_init(void) {
 }
 
 inkora_error_code inkora_real_driver_destroy(inkora_device_driver* driver) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     (void)driver;
     inkora_lock_device_callbacks();
     inkora_list* callbacks = inkora_get_device_callbacks_locked();

@@ -25,7 +25,7 @@
 
 #include "inkora-debug.h"
 #include "inkora-nibline-private.h"
-#include "inkora-nibline-scope.hpp"
+#include "inkora-debug-scope.hpp"
 #include "inkora-nibline.h"
 
 namespace {
@@ -185,7 +185,7 @@ inkora_error_code fill_hid_report_map(inkora_device* device) {
 }
 
 inkora_error_code inkora_real_list_devices(inkora_device_driver* driver, inkora_device** head) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     const UdevPtr context(udev_new());
     if (context == nullptr) {
         INKORA_LINUX_ERRNO_ERROR("Problem getting a handle to udev (%i): %s\n");
@@ -254,7 +254,7 @@ inkora_error_code inkora_real_list_devices(inkora_device_driver* driver, inkora_
 }
 
 inkora_error_code inkora_real_open_device(inkora_device* device) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     const int handle = open(device->path, O_RDWR | O_CLOEXEC);
     if (handle < 0) {
         INKORA_LINUX_ERRNO_ERROR("Problem opening device (%i): %s\n");
@@ -284,7 +284,7 @@ inkora_error_code inkora_real_open_device(inkora_device* device) {
 }
 
 inkora_error_code inkora_real_close_device(inkora_device* device) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     std::shared_ptr<OpenNode> node;
     {
         const std::lock_guard lock(nodes_mutex);
@@ -316,7 +316,7 @@ inkora_error_code inkora_real_close_device(inkora_device* device) {
 }
 
 inkora_error_code inkora_real_device_read(inkora_device* device) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     if (inkora_device_is_open(device) == 0) {
         INKORA_NIBLINE_ERROR("Device is not open.\n");
         return INKORA_CODE_ERROR;
@@ -375,7 +375,7 @@ inkora_error_code inkora_real_device_read(inkora_device* device) {
 }
 
 inkora_error_code inkora_real_hid_set_feature_report(inkora_device* device, uint8_t* bytes, uint32_t length) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     if (bytes == nullptr || length == 0 || bytes[0] >= INKORA_HID_REPORT_MAP_SIZE ||
         device->parameters.hid_report_map[bytes[0]] == 0) {
         INKORA_NIBLINE_ERROR("Report id %u isn't supported by this device.\n", bytes != nullptr && length != 0 ? bytes[0] : 0u);
@@ -389,7 +389,7 @@ inkora_error_code inkora_real_hid_set_feature_report(inkora_device* device, uint
 }
 
 inkora_error_code inkora_real_hid_get_feature_report(inkora_device* device, uint8_t* bytes, uint32_t length) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     if (bytes == nullptr || length == 0 || bytes[0] >= INKORA_HID_REPORT_MAP_SIZE ||
         device->parameters.hid_report_map[bytes[0]] == 0) {
         INKORA_NIBLINE_ERROR("Report id %u isn't supported by this device.\n", bytes != nullptr && length != 0 ? bytes[0] : 0u);
@@ -403,7 +403,7 @@ inkora_error_code inkora_real_hid_get_feature_report(inkora_device* device, uint
 }
 
 inkora_error_code inkora_real_hid_set_output_report(inkora_device* device, uint8_t* bytes, uint32_t length) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     (void)device;
     (void)bytes;
     (void)length;
@@ -415,12 +415,12 @@ const char* inkora_real_get_driver_name(void) { return "REAL"; }
 void inkora_real_shutdown(void) {}
 
 void inkora_device_notify_close(inkora_device* device) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     (void)device;
 }
 
 void inkora_device_read_until_done(inkora_device* device) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     pthread_t thread{};
     if (pthread_create(&thread, nullptr, read_until_done_thread, device) == 0) {
         device->parameters.readUntilDoneThread = thread;
@@ -432,7 +432,7 @@ void inkora_device_read_until_done(inkora_device* device) {
 }
 
 void inkora_device_read_done(inkora_device* device) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     if (device->parameters.readUntilDoneThread == 0)
         return;
     inkora_close_device(device);

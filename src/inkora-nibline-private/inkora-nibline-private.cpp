@@ -81,7 +81,7 @@ void inkora_report_error_logged(const char* function, const char* file, int32_t 
     va_start(args, format);
     set_error_text(format, args);
     va_end(args);
-    if (static_cast<uint32_t>(INKORA_DEBUG_LEVEL_WARNING) >= inkora_debug_gate)
+    if (static_cast<uint32_t>(INKORA_DEBUG_LEVEL_WARNING) >= INKORA_DEBUG_GATE_VALUE())
         inkora_debug_report_message(function, file, line, INKORA_DEBUG_LEVEL_WARNING, "Error reported: %s",
                                     inkora_error_buffer);
 }

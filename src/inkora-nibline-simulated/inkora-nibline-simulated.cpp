@@ -16,7 +16,7 @@
 
 #include "inkora-debug.h"
 #include "inkora-nibline-private.h"
-#include "inkora-nibline-scope.hpp"
+#include "inkora-debug-scope.hpp"
 #include "inkora-pad-model.hpp"
 
 namespace {
@@ -72,7 +72,7 @@ bool refused(inkora_device* device, const uint8_t* bytes, uint32_t length) {
 }
 
 inkora_error_code simulated_init(void) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     const std::lock_guard lock(pads_mutex);
     for (auto& pad : pads)
         pad.reset(); // fresh pads, as after power-on
@@ -80,7 +80,7 @@ inkora_error_code simulated_init(void) {
 }
 
 inkora_error_code simulated_destroy(inkora_device_driver* driver) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     (void)driver;
     const std::lock_guard lock(pads_mutex);
     for (auto& pad : pads)
@@ -97,7 +97,7 @@ inkora_error_code simulated_free_device(inkora_device* device) {
 }
 
 inkora_error_code simulated_list_devices(inkora_device_driver* driver, inkora_device** head) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     inkora_device* first = nullptr;
     inkora_device* last = nullptr;
     const uint32_t count = pad_count.load();
@@ -142,7 +142,7 @@ inkora_error_code simulated_list_devices(inkora_device_driver* driver, inkora_de
 }
 
 inkora_error_code simulated_open_device(inkora_device* device) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     SimulatedNode* node = node_of(device);
     if (node == nullptr || node->pad->unplugged()) {
         char text[128];
@@ -160,7 +160,7 @@ inkora_error_code simulated_open_device(inkora_device* device) {
 }
 
 inkora_error_code simulated_close_device(inkora_device* device) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     SimulatedNode* node = node_of(device);
     if (node == nullptr || !node->node_open.exchange(false)) {
         char text[128];
@@ -172,7 +172,7 @@ inkora_error_code simulated_close_device(inkora_device* device) {
 }
 
 inkora_error_code simulated_device_read(inkora_device* device) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     SimulatedNode* node = node_of(device);
     if (inkora_device_is_open(device) == 0 || node == nullptr || !node->node_open.load()) {
         INKORA_NIBLINE_ERROR("Device is not open.\n");
@@ -230,17 +230,17 @@ inkora_error_code feature(inkora_device* device, uint8_t* bytes, uint32_t length
 }
 
 inkora_error_code simulated_set_feature_report(inkora_device* device, uint8_t* bytes, uint32_t length) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     return feature(device, bytes, length, true);
 }
 
 inkora_error_code simulated_get_feature_report(inkora_device* device, uint8_t* bytes, uint32_t length) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     return feature(device, bytes, length, false);
 }
 
 inkora_error_code simulated_set_output_report(inkora_device* device, uint8_t* bytes, uint32_t length) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     (void)device;
     (void)bytes;
     (void)length;

@@ -12,12 +12,30 @@
 
 #include "inkora-debug.h"
 #include "inkora-nibline-private.h"
-#include "inkora-nibline-scope.hpp"
+#include "inkora-debug-scope.hpp"
 #include "inkora-nibline.h"
 
 namespace {
 
 constexpr int32_t interlock_tries = 100;
+
+// The interlock wait logs only its leaving line, at every exit.
+class leaving_scope {
+public:
+    leaving_scope(const char* function, const char* file, int32_t line) noexcept
+        : function_(function), file_(file), line_(line) {}
+    ~leaving_scope() {
+        if (static_cast<uint32_t>(INKORA_DEBUG_LEVEL_FINEST) >= INKORA_DEBUG_GATE_VALUE())
+            inkora_debug_report_message(function_, file_, line_, INKORA_DEBUG_LEVEL_FINEST, "<== Leaving Function");
+    }
+    leaving_scope(const leaving_scope&) = delete;
+    leaving_scope& operator=(const leaving_scope&) = delete;
+
+private:
+    const char* function_;
+    const char* file_;
+    int32_t line_;
+};
 constexpr uint32_t uuid_length = 16;
 
 // Status bits of the interlock wait: bit k is the k-th locked flag.
@@ -101,13 +119,13 @@ void put4(uint8_t* buffer, int32_t offset, uint64_t value) {
 }
 
 void inkora_set_legacy_firmware(int32_t version, uint8_t legacy) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     (void)version;
     inkora_set_use_legacy_firmware(legacy);
 }
 
 uint8_t wait_for_interlock(inkora_device* device, int32_t tries, int32_t interlock) {
-    INKORA_NIBLINE_LEAVING_SCOPE();
+    const leaving_scope scope(__func__, __FILE__, __LINE__);
     if (inkora_get_use_legacy_firmware() == 1)
         return 1;
     const auto requested = static_cast<uint32_t>(interlock);
@@ -134,7 +152,7 @@ uint8_t wait_for_interlock(inkora_device* device, int32_t tries, int32_t interlo
 }
 
 void inkora_get_device_status_ref(inkora_device* device, inkora_hid_feature_device_status* status) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     if (status == nullptr)
         return;
     std::memset(status, 0, sizeof *status);
@@ -159,21 +177,21 @@ void inkora_get_device_status_ref(inkora_device* device, inkora_hid_feature_devi
 }
 
 inkora_hid_feature_device_status inkora_get_device_status(inkora_device* device) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     inkora_hid_feature_device_status status;
     inkora_get_device_status_ref(device, &status);
     return status;
 }
 
 inkora_error_code inkora_clear_last_error(inkora_device* device) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     std::array<uint8_t, INKORA_DEVICE_STATUS_LENGTH> buffer{};
     buffer[0] = INKORA_REPORT_ID_DEVICE_STATUS;
     return inkora_hid_set_feature_report(device, buffer.data(), static_cast<uint32_t>(buffer.size()));
 }
 
 inkora_hid_feature_display_info inkora_get_display_info(inkora_device* device) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     inkora_hid_feature_display_info info;
     std::memset(&info, 0, sizeof info);
     std::vector<uint8_t> buffer(INKORA_DISPLAY_INFO_LENGTH);
@@ -191,13 +209,13 @@ inkora_hid_feature_display_info inkora_get_display_info(inkora_device* device) {
 }
 
 void inkora_get_display_info_ref(inkora_device* device, inkora_hid_feature_display_info* info) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     if (info != nullptr)
         *info = inkora_get_display_info(device);
 }
 
 inkora_hid_feature_version inkora_get_version(inkora_device* device) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     inkora_hid_feature_version version;
     std::memset(&version, 0, sizeof version);
     std::vector<uint8_t> buffer(INKORA_VERSION_LENGTH);
@@ -211,13 +229,13 @@ inkora_hid_feature_version inkora_get_version(inkora_device* device) {
 }
 
 void inkora_get_version_ref(inkora_device* device, inkora_hid_feature_version* version) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     if (version != nullptr)
         *version = inkora_get_version(device);
 }
 
 inkora_hid_feature_error_correction_table inkora_get_error_correction_table(inkora_device* device) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     inkora_hid_feature_error_correction_table table;
     std::memset(&table, 0, sizeof table);
     if (wait_for_interlock(device, interlock_tries, INTERLOCK_REPORTBUFFER) == 0)
@@ -231,13 +249,13 @@ inkora_hid_feature_error_correction_table inkora_get_error_correction_table(inko
 }
 
 void inkora_get_error_correction_table_ref(inkora_device* device, inkora_hid_feature_error_correction_table* table) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     if (table != nullptr)
         *table = inkora_get_error_correction_table(device);
 }
 
 uint8_t* inkora_get_device_uuid(inkora_device* device) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     // The table is 2 kB: keep it off the stack of a caller's thread.
     auto* table = static_cast<inkora_hid_feature_error_correction_table*>(std::malloc(sizeof(inkora_hid_feature_error_correction_table)));
     if (table == nullptr) {
@@ -266,18 +284,18 @@ uint8_t* inkora_get_device_uuid(inkora_device* device) {
 void inkora_free_device_uuid(uint8_t* uuid) { std::free(uuid); }
 
 inkora_device_region_info* inkora_get_regions(inkora_device* device) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     return read_regions(device, INKORA_REPORT_ID_REGIONS);
 }
 
 inkora_device_region_info* inkora_get_default_regions(inkora_device* device) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     return read_regions(device, INKORA_REPORT_ID_DEFAULT_REGIONS);
 }
 
 void inkora_parse_regions(const uint8_t* report, inkora_device_region_info* regions, uint32_t count,
                           uint32_t caption_length) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     if (report == nullptr || regions == nullptr)
         return;
     const size_t record_length = caption_length + INKORA_REGION_RECORD_FIXED_LENGTH;

@@ -7,7 +7,7 @@
 
 #include "inkora-debug.h"
 #include "inkora-nibline-private.h"
-#include "inkora-nibline-scope.hpp"
+#include "inkora-debug-scope.hpp"
 #include "inkora-nibline.h"
 
 namespace {
@@ -183,7 +183,7 @@ bool parse_into(inkora_device* device, std::span<const uint8_t> bytes, inkora_in
 extern "C" {
 
 inkora_input_report* inkora_parse_input_report(inkora_device* device, const uint8_t* bytes, uint32_t length) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     if (bytes == nullptr || length == 0) {
         INKORA_NIBLINE_ERROR("Buffer passed into inkora_parse_input_report was null or empty.");
         return nullptr;
@@ -210,7 +210,7 @@ inkora_input_report* inkora_parse_input_report(inkora_device* device, const uint
 void inkora_free_input_report(inkora_input_report* report) { std::free(report); }
 
 uint32_t inkora_get_input_report_expected_length(const uint8_t* bytes) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     if (bytes == nullptr) {
         INKORA_NIBLINE_ERROR("Buffer passed into inkora_parse_input_report was null or empty.");
         return 0;

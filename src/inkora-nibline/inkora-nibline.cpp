@@ -14,7 +14,7 @@
 #include "inkora-list.h"
 #include "inkora-nibline-linux.h"
 #include "inkora-nibline-private.h"
-#include "inkora-nibline-scope.hpp"
+#include "inkora-debug-scope.hpp"
 #include "inkora-nibline-simulated.h"
 
 namespace {
@@ -132,7 +132,7 @@ void inkora_load_additional_drivers(void) {
 }
 
 void inkora_init(void) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     inkora_debug_init("nibline");
     INKORA_LOG_INFO("Initalizing Nibline Native library, version: %s, date: %s", nibline_version,
                     nibline_build_date);
@@ -161,7 +161,7 @@ void inkora_init(void) {
 
 void inkora_destroy(void) {
     {
-        INKORA_NIBLINE_SCOPE();
+        INKORA_FUNCTION_SCOPE();
         if (inkora_driver_list != nullptr) {
             for (inkora_list_item* item = inkora_driver_list->first; item != nullptr; item = item->next) {
                 auto* driver = static_cast<inkora_device_driver*>(item->ptr);
@@ -197,7 +197,7 @@ void inkora_destroy(void) {
 }
 
 void inkora_add_device_driver(inkora_device_driver* driver) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     if (driver == nullptr)
         return;
     if (inkora_driver_list == nullptr) {
@@ -227,7 +227,7 @@ size_t inkora_get_driver_count(void) { return inkora_list_count(inkora_driver_li
 inkora_list* inkora_get_drivers(void) { return inkora_driver_list; }
 
 void inkora_free_device_list(inkora_device* first) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     inkora_device* device = first;
     while (device != nullptr) {
         remove_from_open_devices(device);
@@ -241,7 +241,7 @@ void inkora_free_device_list(inkora_device* first) {
 }
 
 uint32_t inkora_count_device_list(const inkora_device* first) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     uint32_t count = 0;
     for (const inkora_device* device = first; device != nullptr; device = device->next)
         ++count;
@@ -249,7 +249,7 @@ uint32_t inkora_count_device_list(const inkora_device* first) {
 }
 
 void inkora_handle_device_unplug(const char* path) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     if (path == nullptr)
         return;
     // Collect the matching records under the lock, notify outside it: the
@@ -273,7 +273,7 @@ void inkora_handle_device_unplug(const char* path) {
 }
 
 inkora_error_code inkora_list_devices(inkora_device** head) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     inkora_device* result = nullptr;
     inkora_device* last = nullptr;
     if (inkora_driver_list != nullptr) {
@@ -301,7 +301,7 @@ inkora_error_code inkora_list_devices(inkora_device** head) {
 }
 
 inkora_error_code inkora_open_device(inkora_device* device) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     if (device == nullptr) {
         INKORA_NIBLINE_ERROR("Parameter passed into inkora_open_device was null.");
         return INKORA_CODE_ERROR;
@@ -365,7 +365,7 @@ inkora_error_code inkora_open_device(inkora_device* device) {
 }
 
 inkora_error_code inkora_close_device(inkora_device* device) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     if (device == nullptr) {
         INKORA_NIBLINE_ERROR("Parameter passed into inkora_close_device was null.");
         return INKORA_CODE_ERROR;
@@ -387,12 +387,12 @@ inkora_error_code inkora_close_device(inkora_device* device) {
 }
 
 inkora_error_code inkora_device_read(inkora_device* device) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     return device->driver->device_read(device);
 }
 
 void inkora_register_input_callback(inkora_device* device, inkora_input_callback callback) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     if (device == nullptr)
         return;
     inkora_lock_device(device);
@@ -403,7 +403,7 @@ void inkora_register_input_callback(inkora_device* device, inkora_input_callback
 }
 
 void inkora_unregister_input_callback(inkora_device* device, inkora_input_callback callback) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     if (device == nullptr)
         return;
     inkora_lock_device(device);
@@ -419,7 +419,7 @@ void inkora_unregister_input_callback(inkora_device* device, inkora_input_callba
 }
 
 void inkora_register_hotplug_callback(inkora_hotplug_callback callback) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     inkora_lock_device_callbacks();
     inkora_list* list = inkora_get_device_callbacks_locked();
     if (list != nullptr && callback != nullptr)
@@ -429,7 +429,7 @@ void inkora_register_hotplug_callback(inkora_hotplug_callback callback) {
 }
 
 void inkora_unregister_hotplug_callback(inkora_hotplug_callback callback) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     inkora_lock_device_callbacks();
     inkora_list* list = inkora_get_device_callbacks_locked();
     if (list == nullptr || list->first == nullptr) {
@@ -455,17 +455,17 @@ void inkora_get_driver_input_report(inkora_device* device, const uint8_t* bytes,
 }
 
 inkora_error_code inkora_hid_set_output_report(inkora_device* device, uint8_t* bytes, uint32_t length) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     return device->driver->set_output_report(device, bytes, length);
 }
 
 inkora_error_code inkora_hid_set_feature_report(inkora_device* device, uint8_t* bytes, uint32_t length) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     return device->driver->set_feature_report(device, bytes, length);
 }
 
 inkora_error_code inkora_hid_get_feature_report(inkora_device* device, uint8_t* bytes, uint32_t length) {
-    INKORA_NIBLINE_SCOPE();
+    INKORA_FUNCTION_SCOPE();
     return device->driver->get_feature_report(device, bytes, length);
 }
 

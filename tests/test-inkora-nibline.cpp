@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -884,10 +885,12 @@ TEST(Lifecycle, DriversAreRegisteredOnceAndListedInOrder) {
     EXPECT_EQ(inkora_get_open_devices(), nullptr);
 }
 
-// Captures the log's records in memory.
-std::vector<std::pair<inkora_debug_level, std::string>> log_records;
+// Captures the log's records in memory (the monitor thread logs too).
+std::mutex log_mutex;
+std::vector<std::pair<inkora_debug_level, std::string>> log_records; // guarded by log_mutex
 
 void capture_record(inkora_debug_handler*, inkora_debug_message* message) {
+    const std::lock_guard lock(log_mutex);
     log_records.emplace_back(message->level, message->message);
 }
 
@@ -901,11 +904,15 @@ TEST(Lifecycle, StartLogsVersionDriverCountAndNames) {
     capture.publish = capture_record;
     capture.level = INKORA_DEBUG_LEVEL_ALL;
     inkora_debug_add_handler(&capture);
-    log_records.clear();
+    {
+        const std::lock_guard lock(log_mutex);
+        log_records.clear();
+    }
 
     inkora_init();
     inkora_add_device_driver(&inkora_real_driver);
     auto index_of = [](inkora_debug_level level, const std::string& text) {
+        const std::lock_guard lock(log_mutex);
         for (size_t i = 0; i < log_records.size(); ++i)
             if (log_records[i].first == level && log_records[i].second == text)
                 return static_cast<long>(i);
@@ -923,7 +930,10 @@ TEST(Lifecycle, StartLogsVersionDriverCountAndNames) {
     EXPECT_GE(index_of(INKORA_DEBUG_LEVEL_FINEST, "==> Entering Function"), 0);
 
     // A failure detected by the library is logged with its text.
-    log_records.clear();
+    {
+        const std::lock_guard lock(log_mutex);
+        log_records.clear();
+    }
     inkora_device* missing = nullptr;
     EXPECT_EQ(inkora_open_device(missing), INKORA_CODE_ERROR);
     EXPECT_GE(index_of(INKORA_DEBUG_LEVEL_WARNING, "Error reported: Parameter passed into inkora_open_device was null."),

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <ostream>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -44,6 +45,8 @@ struct DescriptorCase {
     Bytes descriptor;
     std::vector<uint8_t> declared;
 };
+
+void PrintTo(const DescriptorCase& c, std::ostream* out) { *out << c.name; }
 
 class Descriptor : public testing::TestWithParam<DescriptorCase> {};
 

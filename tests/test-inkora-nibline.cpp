@@ -6,6 +6,7 @@
 #include <openssl/evp.h>
 
 #include <array>
+#include <ostream>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -91,6 +92,8 @@ struct BadReport {
     const char* error;
 };
 
+void PrintTo(const BadReport& c, std::ostream* out) { *out << '"' << c.error << '"'; }
+
 class InputParsingFailure : public testing::TestWithParam<BadReport> {};
 
 TEST_P(InputParsingFailure, GivesNoRecordAndTheText) {
@@ -132,6 +135,8 @@ struct ButtonSequence {
     const char* name;
     std::vector<ButtonStep> steps;
 };
+
+void PrintTo(const ButtonSequence& c, std::ostream* out) { *out << c.name; }
 
 class ButtonLogic : public testing::TestWithParam<ButtonSequence> {};
 
@@ -458,6 +463,10 @@ struct InterlockCase {
     uint8_t expected;
     int expected_reads;
 };
+
+void PrintTo(const InterlockCase& c, std::ostream* out) {
+    *out << "status " << int(c.status_byte3) << ", requested " << c.requested;
+}
 
 class Interlock : public ScriptedPad, public testing::WithParamInterface<InterlockCase> {};
 

@@ -449,18 +449,34 @@ protected:
     inkora_device device{};
 };
 
-TEST_F(ScriptedPad, StartupWaitEndsAfter100PollsOfAPadThatKeepsStarting) {
-    script.status_byte1 = 0x01;
+struct StartupCase {
+    const char* name;
+    uint8_t status_byte1;
+    bool status_in_map;
+    int expected_status_reads; // of the wait, plus one per interlock wait (table, regions)
+};
+
+void PrintTo(const StartupCase& c, std::ostream* out) { *out << c.name; }
+
+class StartupWait : public ScriptedPad, public testing::WithParamInterface<StartupCase> {};
+
+TEST_P(StartupWait, PollsTheStatusUntilThePadHasStarted) {
+    script.status_byte1 = GetParam().status_byte1;
+    script.status_in_map = GetParam().status_in_map;
     ASSERT_EQ(inkora_open_device(&device), INKORA_CODE_SUCCESS);
-    // 100 polls of the wait, then one status read per interlock wait (table, regions).
-    EXPECT_EQ(script.status_reads, 100 + 2);
+    EXPECT_EQ(script.status_reads, GetParam().expected_status_reads);
+    EXPECT_EQ(device.open, 1);
+    inkora_lock_open_devices();
+    EXPECT_NE(inkora_list_find(inkora_get_open_devices(), &device), nullptr);
+    inkora_unlock_open_devices();
 }
 
-TEST_F(ScriptedPad, NoStartupWaitWhenTheStatusCannotBeRead) {
-    script.status_in_map = false;
-    ASSERT_EQ(inkora_open_device(&device), INKORA_CODE_SUCCESS);
-    EXPECT_EQ(script.status_reads, 1 + 2);
-}
+INSTANTIATE_TEST_SUITE_P(Table, StartupWait,
+                         testing::Values(StartupCase{"StartedAtOnceIsOnePoll", 0x00, true, 1 + 2},
+                                         StartupCase{"IdleFlagAloneIsStarted", 0x10, true, 1 + 2},
+                                         StartupCase{"KeepsStartingEndsAfter100Polls", 0x01, true, 100 + 2},
+                                         StartupCase{"UnreadableStatusIsNoWait", 0x01, false, 1 + 2}),
+                         [](const testing::TestParamInfo<StartupCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ScriptedPad, FailedQueryClosesTheNodeAgain) {
     script.display_fails = true;

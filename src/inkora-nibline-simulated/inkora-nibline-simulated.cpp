@@ -179,7 +179,8 @@ inkora_error_code simulated_device_read(inkora_device* device) {
         return INKORA_CODE_ERROR;
     }
     std::vector<uint8_t> report;
-    switch (node->pad->wait_input(report, read_wait)) {
+    // A close on another thread clears node_open and then wakes the wait.
+    switch (node->pad->wait_input(report, read_wait, &node->node_open)) {
     case PadModel::Wait::unplugged: {
         char text[128];
         INKORA_NIBLINE_ERROR("Problem reading from the device (%i): %s\n", ENODEV,

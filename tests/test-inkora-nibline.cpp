@@ -870,6 +870,46 @@ TEST_F(Library, ReadingFeatureRequestsCloseAndUnplugAcrossThreads) {
     received.clear();
 }
 
+TEST_F(Library, ClearingThePadErrorAndReadingTheDefaultRegions) {
+    inkora_set_startup_poll_interval_ms(1);
+    inkora_device* device = pad(1);
+    ASSERT_EQ(inkora_open_device(device), INKORA_CODE_SUCCESS);
+    const uint32_t before = inkora_simulated_written_report_count(device);
+    ASSERT_EQ(inkora_clear_last_error(device), INKORA_CODE_SUCCESS);
+    ASSERT_EQ(inkora_simulated_written_report_count(device), before + 1);
+    Bytes sent(80, 0xEE);
+    ASSERT_EQ(inkora_simulated_get_written_report(device, before, sent.data(), sent.size()), 73u);
+    sent.resize(73);
+    Bytes expected(73, 0);
+    expected[0] = 13;
+    EXPECT_EQ(sent, expected);
+
+    // Region 5 deleted on the pad: the current table shows it, the defaults do not.
+    std::array<uint8_t, 2> remove{114, 5};
+    ASSERT_EQ(inkora_hid_set_feature_report(device, remove.data(), remove.size()), INKORA_CODE_SUCCESS);
+    inkora_device_region_info* current = inkora_get_regions(device);
+    inkora_device_region_info* defaults = inkora_get_default_regions(device);
+    ASSERT_NE(current, nullptr);
+    ASSERT_NE(defaults, nullptr);
+    EXPECT_EQ(current[4].common.region_type, INKORA_REGION_TYPE_NULL);
+    EXPECT_EQ(defaults[4].common.region_type, INKORA_REGION_TYPE_BUTTON);
+    EXPECT_STREQ(defaults[4].button.caption, "OK");
+    inkora_free_regions(current);
+    inkora_free_regions(defaults);
+}
+
+TEST_F(Library, InterruptedDeviceIsClosedByItsNextReadCycle) {
+    inkora_set_startup_poll_interval_ms(1);
+    inkora_device* device = pad(1);
+    ASSERT_EQ(inkora_open_device(device), INKORA_CODE_SUCCESS);
+    const Bytes coordinate{1, 0, 1, 0, 1, 0};
+    inkora_simulated_queue_input_report(device, coordinate.data(), coordinate.size());
+    device->parameters.interrupted = 1;
+    EXPECT_EQ(inkora_device_read(device), INKORA_CODE_SUCCESS);
+    EXPECT_EQ(device->open, 0);
+    EXPECT_EQ(device->uuid, nullptr);
+}
+
 std::atomic<int> counted_inputs{0};
 
 void count_input(inkora_device*, inkora_input_report*, uint8_t, const uint8_t*, uint32_t) { ++counted_inputs; }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,8 @@
 #include "inkora-nibline-private.h"
 #include "inkora-nibline-simulated.h"
 #include "inkora-nibline.h"
+
+extern "C" size_t inkora_display_c_layout(size_t index);
 
 namespace {
 
@@ -55,6 +58,19 @@ uint16_t be16(const Bytes& report, size_t at) { return static_cast<uint16_t>((re
 
 Chunk chunk_of(const Bytes& report) {
     return Chunk{be16(report, 1), be16(report, 3), be16(report, 5), be16(report, 7), report[9]};
+}
+
+TEST(DisplayHeader, RecordsHaveTheSameLayoutInC) {
+    const std::array<size_t, 6> layout{sizeof(inkora_hid_feature_display_content),
+                                       sizeof(inkora_hid_feature_display_chunk),
+                                       offsetof(inkora_hid_feature_display_chunk, graphic),
+                                       sizeof(inkora_hid_feature_pixel_values),
+                                       offsetof(inkora_hid_feature_pixel_values, color_data),
+                                       sizeof(inkora_font_alignment)};
+    for (size_t i = 0; i < layout.size(); ++i)
+        EXPECT_EQ(inkora_display_c_layout(i), layout[i]) << i;
+    // One 32-bit word of composit per pixel of color.
+    EXPECT_EQ(sizeof(inkora_hid_feature_pixel_values::color_data), 4u * INKORA_PIXEL_VALUES_MAX);
 }
 
 // ---------------------------------------------------------------------------

@@ -8,6 +8,8 @@
 #include <array>
 #include <ostream>
 #include <atomic>
+#include <chrono>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -22,9 +24,24 @@
 #include "inkora-nibline-simulated.h"
 #include "inkora-nibline.h"
 
+extern "C" size_t inkora_nibline_c_sizes(size_t index);
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+
+TEST(PublicHeaders, RecordsHaveTheSameLayoutInC) {
+    const std::array<size_t, 8> sizes{sizeof(inkora_device),
+                                      sizeof(inkora_device_driver),
+                                      sizeof(inkora_input_report),
+                                      sizeof(inkora_device_region_info),
+                                      sizeof(inkora_hid_feature_device_status),
+                                      offsetof(inkora_device, parameters),
+                                      offsetof(inkora_device_driver, input_report),
+                                      offsetof(inkora_device_os_params, hid_report_map)};
+    for (size_t i = 0; i < sizes.size(); ++i)
+        EXPECT_EQ(inkora_nibline_c_sizes(i), sizes[i]) << i;
+}
 
 // ---------------------------------------------------------------------------
 // Byte order
@@ -835,6 +852,45 @@ TEST_F(Library, ReadingFeatureRequestsCloseAndUnplugAcrossThreads) {
         inkora_simulated_driver.driver_init();
     }
     received.clear();
+}
+
+std::atomic<int> counted_inputs{0};
+
+void count_input(inkora_device*, inkora_input_report*, uint8_t, const uint8_t*, uint32_t) { ++counted_inputs; }
+
+TEST_F(Library, ReadUntilDoneDeliversUntilDone) {
+    inkora_set_startup_poll_interval_ms(1);
+    counted_inputs = 0;
+    inkora_device* device = pad(1);
+    ASSERT_EQ(inkora_open_device(device), INKORA_CODE_SUCCESS);
+    inkora_register_input_callback(device, count_input);
+    inkora_device_read_until_done(device);
+    EXPECT_NE(device->parameters.readUntilDoneThread, pthread_t{});
+    const Bytes coordinate{1, 1, 5, 0, 6, 0};
+    for (int i = 0; i < 3; ++i)
+        inkora_simulated_queue_input_report(device, coordinate.data(), coordinate.size());
+    for (int wait = 0; wait < 2000 && counted_inputs.load() < 3; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(counted_inputs.load(), 3);
+    inkora_device_read_done(device); // closes the device and joins the loop
+    EXPECT_EQ(device->open, 0);
+    EXPECT_EQ(device->parameters.readUntilDoneThread, pthread_t{});
+}
+
+TEST_F(ScriptedPad, DriverInputReportParsesAndDelivers) {
+    received.clear();
+    const Bytes coordinate{1, 0, 7, 0, 8, 0};
+    inkora_get_driver_input_report(&device, coordinate.data(), coordinate.size()); // no callback list yet
+    EXPECT_TRUE(received.empty());
+    device.input_callbacks = inkora_create_list();
+    inkora_list_add(device.input_callbacks, reinterpret_cast<void*>(&record_input));
+    inkora_get_driver_input_report(&device, coordinate.data(), coordinate.size());
+    const Bytes unknown{77, 1};
+    inkora_get_driver_input_report(&device, unknown.data(), unknown.size());
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].type, 1);
+    EXPECT_EQ(received[0].raw, coordinate);
+    EXPECT_EQ(received[0].report.coordinate.y, 8);
 }
 
 // ---------------------------------------------------------------------------

@@ -336,6 +336,11 @@ inkora_error_code inkora_real_device_read(inkora_device* device) {
             return INKORA_CODE_ERROR;
         }
         const int handle = device->parameters.handle;
+        // select cannot watch descriptors past FD_SETSIZE; such a node is not read.
+        if (handle < 0 || handle >= FD_SETSIZE || node->wake_fd >= FD_SETSIZE) {
+            INKORA_NIBLINE_ERROR("Device is not open.\n");
+            return INKORA_CODE_ERROR;
+        }
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(handle, &readable);

@@ -165,6 +165,11 @@ extern "C" {
 /* ------------------------------------------------------------------------ */
 /* Enumerations (held as 32-bit numbers in records, one byte on the wire)  */
 /* ------------------------------------------------------------------------ */
+/*
+ * Each enumeration ends with a ..._FORCE_32BIT member, not a value the pad
+ * knows: it makes the type 32 bits wide in C and C++ alike and lets a record
+ * hold any value a pad sends (one byte) or a caller sets, named or not.
+ */
 
 typedef enum inkora_device_run_mode {
     INKORA_RUNMODE_COMMAND = 0,
@@ -175,40 +180,46 @@ typedef enum inkora_device_run_mode {
     INKORA_RUNMODE_TOUCHSTREAM = 10,
     INKORA_RUNMODE_PENSINGLE = 16,
     INKORA_RUNMODE_PENSTREAM = 18,
-    INKORA_RUNMODE_PENCONTINUOUS = 20
+    INKORA_RUNMODE_PENCONTINUOUS = 20,
+    INKORA_DEVICE_RUN_MODE_FORCE_32BIT = 0x7FFFFFFF
 } inkora_device_run_mode;
 
 typedef enum inkora_device_acquisition_mode {
     INKORA_ACQMODE_TOUCH = 0,
     INKORA_ACQMODE_PEN = 1,
     INKORA_ACQMODE_AUTOTOUCH = 2,
-    INKORA_ACQMODE_COMMAND = 3
+    INKORA_ACQMODE_COMMAND = 3,
+    INKORA_DEVICE_ACQUISITION_MODE_FORCE_32BIT = 0x7FFFFFFF
 } inkora_device_acquisition_mode;
 
 typedef enum inkora_output_mode {
     REAL_TIME = 0,
     TRANSMIT_ON_CONFIRM = 1,
-    TRANSMIT_ON_HOST_COMMAND = 2
+    TRANSMIT_ON_HOST_COMMAND = 2,
+    INKORA_OUTPUT_MODE_FORCE_32BIT = 0x7FFFFFFF
 } inkora_output_mode;
 
 typedef enum inkora_compression_mode {
     INKORA_OUTPUT_UNCOMPRESSED_LORES = 0,
     INKORA_OUTPUT_COMPRESSED_LORES = 1,
     INKORA_OUTPUT_UNCOMPRESSED_HIRES = 2,
-    INKORA_OUTPUT_COMPRESSED_HIRES = 3
+    INKORA_OUTPUT_COMPRESSED_HIRES = 3,
+    INKORA_COMPRESSION_MODE_FORCE_32BIT = 0x7FFFFFFF
 } inkora_compression_mode;
 
 /* A bit set. */
 typedef enum inkora_mag_card_output {
     INKORA_MAG_CARD_OEM_FORMAT = 1,
     INKORA_MAG_CARD_KEYBOARD = 4,
-    INKORA_MAG_CARD_KEYBOARD_PREAMBLE = 8
+    INKORA_MAG_CARD_KEYBOARD_PREAMBLE = 8,
+    INKORA_MAG_CARD_OUTPUT_FORCE_32BIT = 0x7FFFFFFF
 } inkora_mag_card_output;
 
 typedef enum inkora_asic_power_state {
     INKORA_ASIC_POWER_STATE_NORMAL = 0,
     INKORA_ASIC_POWER_STATE_POWERDOWN = 1,
-    INKORA_ASIC_POWER_STATE_STANDBY = 2
+    INKORA_ASIC_POWER_STATE_STANDBY = 2,
+    INKORA_ASIC_POWER_STATE_FORCE_32BIT = 0x7FFFFFFF
 } inkora_asic_power_state;
 
 typedef enum inkora_calibration_point {
@@ -216,20 +227,23 @@ typedef enum inkora_calibration_point {
     INKORA_CALIBRATION_POINT_UPPERLEFT = 2,
     INKORA_CALIBRATION_POINT_LOWERLEFT = 4,
     INKORA_CALIBRATION_POINT_LOWERRIGHT = 6,
-    INKORA_CALIBRATION_POINT_UPPERRIGHT = 8
+    INKORA_CALIBRATION_POINT_UPPERRIGHT = 8,
+    INKORA_CALIBRATION_POINT_FORCE_32BIT = 0x7FFFFFFF
 } inkora_calibration_point;
 
 typedef enum inkora_tuning_state {
     INKORA_LOCATION_1_STYLUS_DOWN = 0,
     INKORA_LOCATION_1_STYLUS_UP = 1,
     INKORA_LOCATION_2_STYLUS_DOWN = 2,
-    INKORA_LOCATION_2_STYLUS_UP = 3
+    INKORA_LOCATION_2_STYLUS_UP = 3,
+    INKORA_TUNING_STATE_FORCE_32BIT = 0x7FFFFFFF
 } inkora_tuning_state;
 
 typedef enum inkora_display_type {
     INKORA_DISPLAY_TYPE_NONE = 0,
     INKORA_DISPLAY_TYPE_240X64_1X5_BLACKWHITE = 1,
-    INKORA_DISPLAY_TYPE_240X64_1X5_GRAYSCALE = 2
+    INKORA_DISPLAY_TYPE_240X64_1X5_GRAYSCALE = 2,
+    INKORA_DISPLAY_TYPE_FORCE_32BIT = 0x7FFFFFFF
 } inkora_display_type;
 
 typedef enum inkora_card_reader {
@@ -240,18 +254,21 @@ typedef enum inkora_card_reader {
     INKORA_CARDREADER_INTERCHANGEABLE = 131,
     INKORA_MAG_CARDREADER_HID = 1,
     INKORA_MAG_CARDREADER_KEYBOARD = 2,
-    INKORA_MAG_CARDREADER_CHANGEABLE = 128
+    INKORA_MAG_CARDREADER_CHANGEABLE = 128,
+    INKORA_CARD_READER_FORCE_32BIT = 0x7FFFFFFF
 } inkora_card_reader;
 
 typedef enum inkora_region_save_changes {
     INKORA_REGION_DISCARD_CHANGES = 0,
-    INKORA_REGION_SAVE_CHANGES = 1
+    INKORA_REGION_SAVE_CHANGES = 1,
+    INKORA_REGION_SAVE_CHANGES_FORCE_32BIT = 0x7FFFFFFF
 } inkora_region_save_changes;
 
 typedef enum inkora_screen_region_save_changes {
     INKORA_SCREEN_REGION_DISCARD_CHANGES = 0,
     INKORA_SCREEN_REGION_SAVE_CHANGES = 1,
-    INKORA_SCREEN_REGION_FACTORY_DEFAULTS = 90
+    INKORA_SCREEN_REGION_FACTORY_DEFAULTS = 90,
+    INKORA_SCREEN_REGION_SAVE_CHANGES_FORCE_32BIT = 0x7FFFFFFF
 } inkora_screen_region_save_changes;
 
 typedef enum inkora_resource_justification {
@@ -259,13 +276,15 @@ typedef enum inkora_resource_justification {
     INKORA_JUSTIFICATION_TOP = 0,
     INKORA_JUSTIFICATION_RIGHT = 1,
     INKORA_JUSTIFICATION_BOTTOM = 1,
-    INKORA_JUSTIFICATION_CENTER = 8
+    INKORA_JUSTIFICATION_CENTER = 8,
+    INKORA_RESOURCE_JUSTIFICATION_FORCE_32BIT = 0x7FFFFFFF
 } inkora_resource_justification;
 
 typedef enum inkora_resource_type {
     INKORA_RESOURCE_TYPE_TEXT = 0,
     INKORA_RESOURCE_TYPE_GRAPHIC = 1,
-    INKORA_RESOURCE_TYPE_INVALID = 255
+    INKORA_RESOURCE_TYPE_INVALID = 255,
+    INKORA_RESOURCE_TYPE_FORCE_32BIT = 0x7FFFFFFF
 } inkora_resource_type;
 
 /* ------------------------------------------------------------------------ */

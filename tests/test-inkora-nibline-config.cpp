@@ -1381,6 +1381,14 @@ TEST_F(ConfigPad, ScreenReportsWaitForTheScreenInterlock) {
     EXPECT_EQ(sequence(), (Steps{{160, 1}, {140, 1}}));
 }
 
+TEST_F(ConfigPad, CommitWhoseClosingWaitTimesOutFailsAfterWriting) {
+    tap.hold_after = INKORA_REPORT_ID_SCREEN_REGION_COMMIT;
+    tap.hold_after_bits = INTERLOCK_SCREEN;
+    EXPECT_EQ(inkora_set_screen_region_commit(device, INKORA_SCREEN_REGION_SAVE_CHANGES), INKORA_CODE_ERROR);
+    EXPECT_EQ(sequence(), (Steps{{172, 1}}));
+    EXPECT_EQ(tap.status_reads, 1 + 2100);
+}
+
 // ---------------------------------------------------------------------------
 // Display reset and modes
 

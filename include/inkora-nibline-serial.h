@@ -258,6 +258,11 @@ typedef struct inkora_serial_event {
  * set unhandled_func (and read_func if the dispatch pulls its own bytes),
  * call inkora_message_create_dispatch_read_thread, set write_func, then feed
  * bytes and send from any thread; finally inkora_message_destroy_dispatch.
+ *
+ * The thread flags and the installed functions are shared by the owner and
+ * the dispatch's threads without a lock: the dispatch reads and writes them
+ * atomically, and an owner that replaces write_func while threads run should
+ * store it atomically too (__atomic_store_n in C or C++).
  */
 typedef struct inkora_serial_dispatch {
     uint32_t seq_num;                 /* next number to hand out; guarded by seq_mutex */
@@ -281,27 +286,52 @@ typedef struct inkora_serial_dispatch {
     inkora_serial_unhandled_func unhandled_func;
     inkora_thread watchdog_thread;
     uint32_t watchdog_thread_running;
+    /* Wakes the watchdog from its one-second pause at shutdown, so that
+     * destroy does not wait for the pause to run out. */
+    inkora_event watchdog_event;
 } inkora_serial_dispatch;
 
 INKORA_API void inkora_message_create_dispatch(inkora_serial_dispatch* dispatch);
 INKORA_API void inkora_message_create_dispatch_read_thread(inkora_serial_dispatch* dispatch);
-/* Stops the threads, releases waiters and frees the dispatch. NULL: nothing. */
+/*
+ * Stops the threads, releases waiters and frees the dispatch. NULL: nothing.
+ * Bytes left in the ring are discarded; a half-received message is dropped.
+ * Waiters still blocked return INKORA_CODE_ERROR; destroy waits until each
+ * of them has let go of the dispatch. The input thread (if any) is joined,
+ * so read_func must return (its source end) for destroy to finish. No new
+ * call may start once destroy has begun.
+ */
 INKORA_API void inkora_message_destroy_dispatch(inkora_serial_dispatch* dispatch);
-/* Adds a chunk to the ring, whole or not at all; never blocks. */
+/* Adds a chunk to the ring, whole or not at all; never blocks. A chunk larger
+ * than the free space is refused (INKORA_CODE_ERROR) and the ring unchanged. */
 INKORA_API inkora_error_code inkora_message_write_to_dispatch(inkora_serial_dispatch* dispatch,
                                                               const uint8_t* buffer, uint32_t len);
-/* Pulls exactly len bytes, waiting for them; fails only at shutdown. */
+/* Pulls exactly len bytes, waiting for them; fails only at shutdown (and for
+ * a length the ring could never hold). */
 INKORA_API inkora_error_code inkora_message_read_from_dispatch(inkora_serial_dispatch* dispatch,
                                                                uint8_t* buffer, uint32_t len);
-/* Decodes one message from the ring (decoding thread). */
+/*
+ * Decodes one message from the ring (decoding thread). INKORA_CODE_ERROR for
+ * an unknown type (its five header bytes consumed), for a message dropped
+ * because a field was longer than the scratch buffer (the whole message
+ * consumed) and at shutdown; *message is then not set.
+ */
 INKORA_API inkora_error_code inkora_serial_get_message(inkora_serial_dispatch* dispatch, inkora_messages** message);
-/* Encodes message and hands it to write_func in one call. Any thread. */
+/*
+ * Encodes message and hands it to write_func in one call. Any thread; the
+ * record stays the caller's. INKORA_CODE_ERROR, with nothing written, for an
+ * unknown type, a record with a length but no bytes behind it, and a message
+ * larger than the 4096-byte send buffer. Without write_func: success, nothing
+ * written.
+ */
 INKORA_API inkora_error_code inkora_serial_send_message(inkora_serial_dispatch* dispatch, inkora_messages* message);
 /*
  * Sends request with the next sequence number and waits for the reply with
  * the same number, stored in *reply (the caller frees it). Never call this on
  * the decoding thread. With allowTimeout 1 the watchdog ends the wait after
- * more than 4 seconds.
+ * more than 4 seconds. A wait ended by the watchdog or by destroy returns
+ * INKORA_CODE_ERROR; its record stays listed until destroy, and a reply that
+ * arrives for it later is released, not handed to unhandled_func.
  */
 INKORA_API inkora_error_code inkora_serial_send_get_message(inkora_serial_dispatch* dispatch, inkora_messages* request,
                                                             inkora_messages** reply, const char* path,
@@ -312,8 +342,12 @@ INKORA_API void* inkora_message_read_thread(void* dispatch);
 INKORA_API void* inkora_message_input_thread(void* dispatch);
 INKORA_API void* inkora_message_watchdog(void* dispatch);
 
-/* Body readers: pull the body into the scratch buffer and fill the record. On
- * failure the record is released and the failure returned. */
+/* Body readers: pull the body into the scratch buffer (4096 bytes) and fill
+ * the record. On failure the record is released and the failure returned. A
+ * field longer than the scratch buffer is consumed in pieces as it arrives
+ * and the message dropped (WARNING, INKORA_CODE_ERROR), so the next message
+ * decodes normally; so is a read-bulk response claiming more reports than
+ * fit a message. */
 typedef inkora_error_code (*inkora_serial_body_reader)(inkora_serial_dispatch* dispatch, inkora_messages* message,
                                                        uint8_t* scratch);
 INKORA_API inkora_error_code inkora_serial_process_deviceenum_request(inkora_serial_dispatch*, inkora_messages*, uint8_t*);

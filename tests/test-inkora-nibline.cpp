@@ -449,18 +449,34 @@ protected:
     inkora_device device{};
 };
 
-TEST_F(ScriptedPad, StartupWaitEndsAfter100PollsOfAPadThatKeepsStarting) {
-    script.status_byte1 = 0x01;
+struct StartupCase {
+    const char* name;
+    uint8_t status_byte1;
+    bool status_in_map;
+    int expected_status_reads; // of the wait, plus one per interlock wait (table, regions)
+};
+
+void PrintTo(const StartupCase& c, std::ostream* out) { *out << c.name; }
+
+class StartupWait : public ScriptedPad, public testing::WithParamInterface<StartupCase> {};
+
+TEST_P(StartupWait, PollsTheStatusUntilThePadHasStarted) {
+    script.status_byte1 = GetParam().status_byte1;
+    script.status_in_map = GetParam().status_in_map;
     ASSERT_EQ(inkora_open_device(&device), INKORA_CODE_SUCCESS);
-    // 100 polls of the wait, then one status read per interlock wait (table, regions).
-    EXPECT_EQ(script.status_reads, 100 + 2);
+    EXPECT_EQ(script.status_reads, GetParam().expected_status_reads);
+    EXPECT_EQ(device.open, 1);
+    inkora_lock_open_devices();
+    EXPECT_NE(inkora_list_find(inkora_get_open_devices(), &device), nullptr);
+    inkora_unlock_open_devices();
 }
 
-TEST_F(ScriptedPad, NoStartupWaitWhenTheStatusCannotBeRead) {
-    script.status_in_map = false;
-    ASSERT_EQ(inkora_open_device(&device), INKORA_CODE_SUCCESS);
-    EXPECT_EQ(script.status_reads, 1 + 2);
-}
+INSTANTIATE_TEST_SUITE_P(Table, StartupWait,
+                         testing::Values(StartupCase{"StartedAtOnceIsOnePoll", 0x00, true, 1 + 2},
+                                         StartupCase{"IdleFlagAloneIsStarted", 0x10, true, 1 + 2},
+                                         StartupCase{"KeepsStartingEndsAfter100Polls", 0x01, true, 100 + 2},
+                                         StartupCase{"UnreadableStatusIsNoWait", 0x01, false, 1 + 2}),
+                         [](const testing::TestParamInfo<StartupCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ScriptedPad, FailedQueryClosesTheNodeAgain) {
     script.display_fails = true;
@@ -852,6 +868,46 @@ TEST_F(Library, ReadingFeatureRequestsCloseAndUnplugAcrossThreads) {
         inkora_simulated_driver.driver_init();
     }
     received.clear();
+}
+
+TEST_F(Library, ClearingThePadErrorAndReadingTheDefaultRegions) {
+    inkora_set_startup_poll_interval_ms(1);
+    inkora_device* device = pad(1);
+    ASSERT_EQ(inkora_open_device(device), INKORA_CODE_SUCCESS);
+    const uint32_t before = inkora_simulated_written_report_count(device);
+    ASSERT_EQ(inkora_clear_last_error(device), INKORA_CODE_SUCCESS);
+    ASSERT_EQ(inkora_simulated_written_report_count(device), before + 1);
+    Bytes sent(80, 0xEE);
+    ASSERT_EQ(inkora_simulated_get_written_report(device, before, sent.data(), sent.size()), 73u);
+    sent.resize(73);
+    Bytes expected(73, 0);
+    expected[0] = 13;
+    EXPECT_EQ(sent, expected);
+
+    // Region 5 deleted on the pad: the current table shows it, the defaults do not.
+    std::array<uint8_t, 2> remove{114, 5};
+    ASSERT_EQ(inkora_hid_set_feature_report(device, remove.data(), remove.size()), INKORA_CODE_SUCCESS);
+    inkora_device_region_info* current = inkora_get_regions(device);
+    inkora_device_region_info* defaults = inkora_get_default_regions(device);
+    ASSERT_NE(current, nullptr);
+    ASSERT_NE(defaults, nullptr);
+    EXPECT_EQ(current[4].common.region_type, INKORA_REGION_TYPE_NULL);
+    EXPECT_EQ(defaults[4].common.region_type, INKORA_REGION_TYPE_BUTTON);
+    EXPECT_STREQ(defaults[4].button.caption, "OK");
+    inkora_free_regions(current);
+    inkora_free_regions(defaults);
+}
+
+TEST_F(Library, InterruptedDeviceIsClosedByItsNextReadCycle) {
+    inkora_set_startup_poll_interval_ms(1);
+    inkora_device* device = pad(1);
+    ASSERT_EQ(inkora_open_device(device), INKORA_CODE_SUCCESS);
+    const Bytes coordinate{1, 0, 1, 0, 1, 0};
+    inkora_simulated_queue_input_report(device, coordinate.data(), coordinate.size());
+    device->parameters.interrupted = 1;
+    EXPECT_EQ(inkora_device_read(device), INKORA_CODE_SUCCESS);
+    EXPECT_EQ(device->open, 0);
+    EXPECT_EQ(device->uuid, nullptr);
 }
 
 std::atomic<int> counted_inputs{0};

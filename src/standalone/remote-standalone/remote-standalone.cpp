@@ -35,6 +35,15 @@ void divert_stdio_stdout() noexcept {
         stdout = sink;
 }
 
+// The agent does no tear-down: its threads end with the process. The process
+// ends without running static destructors, which would free state that the
+// reading, hot-plug and pump threads may still be using; the log file is
+// flushed first.
+[[noreturn]] void end_process() noexcept {
+    std::fflush(nullptr);
+    _exit(0);
+}
+
 } // namespace
 
 extern "C" inkora_error_code inkora_vc_write(const uint8_t* buffer, uint32_t len) {
@@ -64,7 +73,7 @@ int main(int argc, char** argv) {
     inkora_serial_dispatch* const dispatch = get_dispatch();
     if (dispatch == nullptr) {
         INKORA_LOG_WARNING("No dispatch could be created, aborting execution.");
-        return 0;
+        end_process();
     }
     const inkora_serial_write_func writer = inkora_vc_write;
     __atomic_store_n(&dispatch->write_func, writer, __ATOMIC_RELEASE);
@@ -91,7 +100,7 @@ int main(int argc, char** argv) {
         while (inkora_message_write_to_dispatch(dispatch, buffer.data(), length) != INKORA_CODE_SUCCESS) {
             if (dispatch->input_buffer_len < length) {
                 INKORA_LOG_WARNING("Writing to dispatch failed, aborting execution.");
-                return 0;
+                end_process();
             }
             if (!warned) {
                 INKORA_LOG_WARNING("Dispatch input buffer full, waiting for room for %u bytes.", length);
@@ -100,5 +109,5 @@ int main(int argc, char** argv) {
             usleep(ring_full_pause_us);
         }
     }
-    return 0;
+    end_process();
 }

@@ -219,6 +219,8 @@ void remote_destroy(void) {
     inkora_mutex_destroy(&openDevicesMutex);
     lastPong = 0;
     lastPongRandom = 0;
+    // The alias table is gone: a later start numbers from "1" again.
+    aliasCounter = 1;
 }
 
 void inkora_handle_message(inkora_messages* message) {

@@ -13,6 +13,7 @@
 
 #include "inkora-nibline-serial.h"
 #include "remote-peer.h"
+#include "support/inkora-child-process.hpp"
 
 using namespace std::chrono_literals;
 using inkora::peer::AgentOptions;
@@ -25,8 +26,9 @@ namespace {
 constexpr const char* sim_path_1 = "/dev/inkora-sim/pad1";
 constexpr const char* sim_path_2 = "/dev/inkora-sim/pad2";
 
-AgentOptions agent_options(int pads, bool answer_pings = true) {
+AgentOptions agent_options(int pads, bool answer_pings, const std::string& stderr_path) {
     AgentOptions options;
+    options.stderr_path = stderr_path;
     options.executable = INKORA_AGENT_PATH;
     options.environment = {{"INKORA_SIMULATED_PADS", std::to_string(pads)}};
     options.unset_environment = {"INKORA_DEBUG", "INKORA_TRACE", "INKORA_DEBUG_HANDLERS"};
@@ -43,7 +45,7 @@ std::vector<uint8_t> coordinate_report(uint16_t x, uint16_t y, bool down) {
 class Agent : public ::testing::Test {
 protected:
     void start(int pads = 2, bool answer_pings = true) {
-        peer = std::make_unique<RemotePeer>(agent_options(pads, answer_pings));
+        peer = std::make_unique<RemotePeer>(agent_options(pads, answer_pings, stderr_file()));
         ASSERT_TRUE(peer->started());
     }
     void SetUp() override { start(); }
@@ -52,8 +54,11 @@ protected:
             // End of standard input ends the agent with exit status 0.
             EXPECT_EQ(peer->close_and_wait(5s), 0);
             peer.reset();
+            // Nothing on standard error: no sanitizer report, no stray print.
+            EXPECT_EQ(inkora::test::read_file(stderr_file()).value_or(""), "");
         }
     }
+    std::string stderr_file() const { return (scratch.path() / "agent-stderr.txt").string(); }
     void open_ok(const std::string& name, const std::string& alias) {
         const Result opened = peer->open(name);
         ASSERT_TRUE(opened.answered);
@@ -76,6 +81,7 @@ protected:
         }
         return reports;
     }
+    inkora::test::scratch_dir scratch;
     std::unique_ptr<RemotePeer> peer;
 };
 

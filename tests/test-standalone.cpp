@@ -388,6 +388,12 @@ TEST_F(Agent, VersionAndPingAreAnsweredWithSequenceNumberZero) {
     EXPECT_EQ(answer->version.version_release, 0);
     EXPECT_EQ(answer->version.supports_bulk, 1);
 
+    // Responses sent to the agent and codes it does not know are ignored;
+    // the stream stays in step.
+    Message stray = inkora::peer::make_path_message(INKORA_MESSAGE_DEVICE_ATTACH, "/dev/hidraw9");
+    peer->send(*stray);
+    Message stray_enum = inkora::peer::make_message(INKORA_MESSAGE_DEVICEENUM_RESPONSE);
+    peer->send(*stray_enum);
     Message ping = inkora::peer::make_message(INKORA_MESSAGE_PING, 4242);
     peer->send_as_is(*ping);
     const Message pong = peer->wait_for(INKORA_MESSAGE_PONG, 3s);

@@ -210,6 +210,30 @@ TEST_F(Agent, ReportsAndReadsPairOldestFirstPerPad) {
     EXPECT_EQ(peer->wait_read(f, 3s).report, coordinate_report(8, 8, true));
 }
 
+// A short signature with extended coordinates: the reports pass byte for
+// byte, the region byte included (the "OK" button is region 5).
+TEST_F(Agent, ExtendedCoordinatesCarryTheirRegion) {
+    ASSERT_TRUE(peer->enumerate().has_value());
+    open_ok("1", "1");
+    const uint32_t stroke = peer->send_read_bulk("1", 3);
+    ASSERT_TRUE(peer->pen_sample("1", 100, 50, true).success);
+    ASSERT_TRUE(peer->pen_sample("1", 101, 52, true).success);
+    ASSERT_TRUE(peer->pen_sample("1", 250, 170, false).success);
+    std::vector<std::vector<uint8_t>> reports;
+    while (reports.size() < 3) {
+        const Message reply = peer->wait_for(INKORA_MESSAGE_READ_BULK_RESPONSE, 3s);
+        ASSERT_TRUE(reply);
+        for (auto& r : bulk_reports(reply))
+            reports.push_back(r);
+        if (reports.size() < 3)
+            peer->send_read_bulk("1", 3);
+    }
+    (void)stroke;
+    EXPECT_EQ(reports[0], (std::vector<uint8_t>{2, 1, 100, 0, 50, 0, 1}));
+    EXPECT_EQ(reports[1], (std::vector<uint8_t>{2, 1, 101, 0, 52, 0, 1}));
+    EXPECT_EQ(reports[2], (std::vector<uint8_t>{2, 0, 250, 0, 170, 0, 5}));
+}
+
 TEST_F(Agent, BulkReadTakesAtMostItsMaximumAndLeavesTheRestQueued) {
     ASSERT_TRUE(peer->enumerate().has_value());
     open_ok("1", "1");
@@ -241,7 +265,7 @@ TEST_F(Agent, BulkReadTakesAtMostItsMaximumAndLeavesTheRestQueued) {
     for (uint16_t i = 0; i < 5; ++i) {
         EXPECT_EQ(reports[i], coordinate_report(10 + i, 10 + i, true));
     }
-    // The two left over answer the next single reads.
+    // The two left over answer the next reads.
     const uint32_t next = peer->send_read("1");
     EXPECT_EQ(peer->wait_read(next, 3s).report, coordinate_report(15, 15, true));
     const uint32_t last = peer->send_read_bulk("1", 5);

@@ -4,6 +4,7 @@
 // answered by the pad model.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <ostream>
 #include <atomic>
@@ -15,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "inkora-debug.h"
 #include "inkora-nibline-linux.h"
 #include "inkora-nibline.h"
 #include "inkora-pad-model.hpp"
@@ -336,8 +338,26 @@ bool wait_for_events(size_t count) {
                                         [count] { return hotplug_log.events.size() >= count; });
 }
 
+std::mutex info_mutex;
+std::vector<std::string> info_lines; // guarded by info_mutex
+
+void capture_info(inkora_debug_handler*, inkora_debug_message* message) {
+    if (message->level != INKORA_DEBUG_LEVEL_INFO)
+        return;
+    const std::lock_guard lock(info_mutex);
+    info_lines.emplace_back(message->message);
+}
+
 TEST_F(EmulatedPad, HotplugReachesTwoCallbacksInOrderAndStopsWithoutAnEvent) {
     unsetenv("INKORA_SIMULATED_PADS");
+    setenv("INKORA_DEBUG", "1", 1);
+    setenv("INKORA_DEBUG_HANDLERS", "none", 1);
+    inkora_debug_init("test");
+    inkora_debug_handler capture;
+    std::memset(&capture, 0, sizeof capture);
+    capture.publish = capture_info;
+    capture.level = INKORA_DEBUG_LEVEL_ALL;
+    inkora_debug_add_handler(&capture);
     inkora_init();
     ASSERT_EQ(inkora_real_thread_running(), 1);
     {
@@ -363,11 +383,20 @@ TEST_F(EmulatedPad, HotplugReachesTwoCallbacksInOrderAndStopsWithoutAnEvent) {
         const std::lock_guard lock(hotplug_log.mutex);
         EXPECT_EQ(hotplug_log.events.back(), "second:0:" + second_node);
     }
+    {
+        const std::lock_guard lock(info_mutex);
+        const std::string added = "Detected hotplug event: path: " + node + ", type: add, subsystem: hidraw";
+        const std::string removed = "Detected hotplug event: path: " + node + ", type: remove, subsystem: hidraw";
+        EXPECT_NE(std::find(info_lines.begin(), info_lines.end(), added), info_lines.end());
+        EXPECT_NE(std::find(info_lines.begin(), info_lines.end(), removed), info_lines.end());
+    }
     // Stopping wakes the monitor: no device event is needed for it to end.
     inkora_real_driver_destroy(&inkora_real_driver);
     EXPECT_EQ(inkora_real_thread_running(), 0);
     inkora_real_thread_wait();
-    inkora_destroy();
+    inkora_destroy(); // shuts the log down too
+    unsetenv("INKORA_DEBUG");
+    unsetenv("INKORA_DEBUG_HANDLERS");
 }
 
 #else

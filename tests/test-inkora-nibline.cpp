@@ -8,6 +8,8 @@
 #include <array>
 #include <ostream>
 #include <atomic>
+#include <chrono>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -22,9 +24,24 @@
 #include "inkora-nibline-simulated.h"
 #include "inkora-nibline.h"
 
+extern "C" size_t inkora_nibline_c_sizes(size_t index);
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+
+TEST(PublicHeaders, RecordsHaveTheSameLayoutInC) {
+    const std::array<size_t, 8> sizes{sizeof(inkora_device),
+                                      sizeof(inkora_device_driver),
+                                      sizeof(inkora_input_report),
+                                      sizeof(inkora_device_region_info),
+                                      sizeof(inkora_hid_feature_device_status),
+                                      offsetof(inkora_device, parameters),
+                                      offsetof(inkora_device_driver, input_report),
+                                      offsetof(inkora_device_os_params, hid_report_map)};
+    for (size_t i = 0; i < sizes.size(); ++i)
+        EXPECT_EQ(inkora_nibline_c_sizes(i), sizes[i]) << i;
+}
 
 // ---------------------------------------------------------------------------
 // Byte order
@@ -432,18 +449,34 @@ protected:
     inkora_device device{};
 };
 
-TEST_F(ScriptedPad, StartupWaitEndsAfter100PollsOfAPadThatKeepsStarting) {
-    script.status_byte1 = 0x01;
+struct StartupCase {
+    const char* name;
+    uint8_t status_byte1;
+    bool status_in_map;
+    int expected_status_reads; // of the wait, plus one per interlock wait (table, regions)
+};
+
+void PrintTo(const StartupCase& c, std::ostream* out) { *out << c.name; }
+
+class StartupWait : public ScriptedPad, public testing::WithParamInterface<StartupCase> {};
+
+TEST_P(StartupWait, PollsTheStatusUntilThePadHasStarted) {
+    script.status_byte1 = GetParam().status_byte1;
+    script.status_in_map = GetParam().status_in_map;
     ASSERT_EQ(inkora_open_device(&device), INKORA_CODE_SUCCESS);
-    // 100 polls of the wait, then one status read per interlock wait (table, regions).
-    EXPECT_EQ(script.status_reads, 100 + 2);
+    EXPECT_EQ(script.status_reads, GetParam().expected_status_reads);
+    EXPECT_EQ(device.open, 1);
+    inkora_lock_open_devices();
+    EXPECT_NE(inkora_list_find(inkora_get_open_devices(), &device), nullptr);
+    inkora_unlock_open_devices();
 }
 
-TEST_F(ScriptedPad, NoStartupWaitWhenTheStatusCannotBeRead) {
-    script.status_in_map = false;
-    ASSERT_EQ(inkora_open_device(&device), INKORA_CODE_SUCCESS);
-    EXPECT_EQ(script.status_reads, 1 + 2);
-}
+INSTANTIATE_TEST_SUITE_P(Table, StartupWait,
+                         testing::Values(StartupCase{"StartedAtOnceIsOnePoll", 0x00, true, 1 + 2},
+                                         StartupCase{"IdleFlagAloneIsStarted", 0x10, true, 1 + 2},
+                                         StartupCase{"KeepsStartingEndsAfter100Polls", 0x01, true, 100 + 2},
+                                         StartupCase{"UnreadableStatusIsNoWait", 0x01, false, 1 + 2}),
+                         [](const testing::TestParamInfo<StartupCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ScriptedPad, FailedQueryClosesTheNodeAgain) {
     script.display_fails = true;
@@ -835,6 +868,85 @@ TEST_F(Library, ReadingFeatureRequestsCloseAndUnplugAcrossThreads) {
         inkora_simulated_driver.driver_init();
     }
     received.clear();
+}
+
+TEST_F(Library, ClearingThePadErrorAndReadingTheDefaultRegions) {
+    inkora_set_startup_poll_interval_ms(1);
+    inkora_device* device = pad(1);
+    ASSERT_EQ(inkora_open_device(device), INKORA_CODE_SUCCESS);
+    const uint32_t before = inkora_simulated_written_report_count(device);
+    ASSERT_EQ(inkora_clear_last_error(device), INKORA_CODE_SUCCESS);
+    ASSERT_EQ(inkora_simulated_written_report_count(device), before + 1);
+    Bytes sent(80, 0xEE);
+    ASSERT_EQ(inkora_simulated_get_written_report(device, before, sent.data(), sent.size()), 73u);
+    sent.resize(73);
+    Bytes expected(73, 0);
+    expected[0] = 13;
+    EXPECT_EQ(sent, expected);
+
+    // Region 5 deleted on the pad: the current table shows it, the defaults do not.
+    std::array<uint8_t, 2> remove{114, 5};
+    ASSERT_EQ(inkora_hid_set_feature_report(device, remove.data(), remove.size()), INKORA_CODE_SUCCESS);
+    inkora_device_region_info* current = inkora_get_regions(device);
+    inkora_device_region_info* defaults = inkora_get_default_regions(device);
+    ASSERT_NE(current, nullptr);
+    ASSERT_NE(defaults, nullptr);
+    EXPECT_EQ(current[4].common.region_type, INKORA_REGION_TYPE_NULL);
+    EXPECT_EQ(defaults[4].common.region_type, INKORA_REGION_TYPE_BUTTON);
+    EXPECT_STREQ(defaults[4].button.caption, "OK");
+    inkora_free_regions(current);
+    inkora_free_regions(defaults);
+}
+
+TEST_F(Library, InterruptedDeviceIsClosedByItsNextReadCycle) {
+    inkora_set_startup_poll_interval_ms(1);
+    inkora_device* device = pad(1);
+    ASSERT_EQ(inkora_open_device(device), INKORA_CODE_SUCCESS);
+    const Bytes coordinate{1, 0, 1, 0, 1, 0};
+    inkora_simulated_queue_input_report(device, coordinate.data(), coordinate.size());
+    device->parameters.interrupted = 1;
+    EXPECT_EQ(inkora_device_read(device), INKORA_CODE_SUCCESS);
+    EXPECT_EQ(device->open, 0);
+    EXPECT_EQ(device->uuid, nullptr);
+}
+
+std::atomic<int> counted_inputs{0};
+
+void count_input(inkora_device*, inkora_input_report*, uint8_t, const uint8_t*, uint32_t) { ++counted_inputs; }
+
+TEST_F(Library, ReadUntilDoneDeliversUntilDone) {
+    inkora_set_startup_poll_interval_ms(1);
+    counted_inputs = 0;
+    inkora_device* device = pad(1);
+    ASSERT_EQ(inkora_open_device(device), INKORA_CODE_SUCCESS);
+    inkora_register_input_callback(device, count_input);
+    inkora_device_read_until_done(device);
+    EXPECT_NE(device->parameters.readUntilDoneThread, pthread_t{});
+    const Bytes coordinate{1, 1, 5, 0, 6, 0};
+    for (int i = 0; i < 3; ++i)
+        inkora_simulated_queue_input_report(device, coordinate.data(), coordinate.size());
+    for (int wait = 0; wait < 2000 && counted_inputs.load() < 3; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(counted_inputs.load(), 3);
+    inkora_device_read_done(device); // closes the device and joins the loop
+    EXPECT_EQ(device->open, 0);
+    EXPECT_EQ(device->parameters.readUntilDoneThread, pthread_t{});
+}
+
+TEST_F(ScriptedPad, DriverInputReportParsesAndDelivers) {
+    received.clear();
+    const Bytes coordinate{1, 0, 7, 0, 8, 0};
+    inkora_get_driver_input_report(&device, coordinate.data(), coordinate.size()); // no callback list yet
+    EXPECT_TRUE(received.empty());
+    device.input_callbacks = inkora_create_list();
+    inkora_list_add(device.input_callbacks, reinterpret_cast<void*>(&record_input));
+    inkora_get_driver_input_report(&device, coordinate.data(), coordinate.size());
+    const Bytes unknown{77, 1};
+    inkora_get_driver_input_report(&device, unknown.data(), unknown.size());
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].type, 1);
+    EXPECT_EQ(received[0].raw, coordinate);
+    EXPECT_EQ(received[0].report.coordinate.y, 8);
 }
 
 // ---------------------------------------------------------------------------

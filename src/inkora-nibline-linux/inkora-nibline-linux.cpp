@@ -74,14 +74,6 @@ std::shared_ptr<OpenNode> node_of(const inkora_device* device) {
     return found != nodes.end() ? found->second : nullptr;
 }
 
-char* copy_text(const char* text) {
-    const std::string_view view(text != nullptr ? text : "");
-    auto* copy = static_cast<char*>(std::calloc(view.size() + 1, 1));
-    if (copy != nullptr)
-        std::memcpy(copy, view.data(), view.size());
-    return copy;
-}
-
 void free_chain(inkora_device* head) {
     while (head != nullptr) {
         inkora_device* next = head->next;
@@ -230,9 +222,9 @@ inkora_error_code inkora_real_list_devices(inkora_device_driver* driver, inkora_
         device->product_id = static_cast<uint16_t>(product);
         device->parameters.handle = -1;
         // A USB device without a manufacturer or product string gets an empty text.
-        device->path = copy_text(node);
-        device->manufacturer = copy_text(udev_device_get_sysattr_value(usb, "manufacturer"));
-        device->model = copy_text(udev_device_get_sysattr_value(usb, "product"));
+        device->path = inkora_duplicate_text(node);
+        device->manufacturer = inkora_duplicate_text(udev_device_get_sysattr_value(usb, "manufacturer"));
+        device->model = inkora_duplicate_text(udev_device_get_sysattr_value(usb, "product"));
         device->driver = driver;
         if (device->path == nullptr || device->manufacturer == nullptr || device->model == nullptr) {
             inkora_real_free_device(device);
@@ -336,6 +328,11 @@ inkora_error_code inkora_real_device_read(inkora_device* device) {
             return INKORA_CODE_ERROR;
         }
         const int handle = device->parameters.handle;
+        // select cannot watch descriptors past FD_SETSIZE; such a node is not read.
+        if (handle < 0 || handle >= FD_SETSIZE || node->wake_fd >= FD_SETSIZE) {
+            INKORA_NIBLINE_ERROR("Device is not open.\n");
+            return INKORA_CODE_ERROR;
+        }
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(handle, &readable);
@@ -360,15 +357,8 @@ inkora_error_code inkora_real_device_read(inkora_device* device) {
             }
         }
     }
-    if (have_read) {
-        const auto length = static_cast<uint32_t>(got);
-        inkora_lock_device(device);
-        inkora_input_report* report = inkora_parse_input_report(device, buffer.data(), length);
-        if (report != nullptr)
-            inkora_deliver_input_report_locked(device, report, buffer.data(), length);
-        inkora_unlock_device(device);
-        inkora_free_input_report(report);
-    }
+    if (have_read)
+        inkora_parse_and_deliver(device, buffer.data(), static_cast<uint32_t>(got));
     if (__atomic_load_n(&device->parameters.interrupted, __ATOMIC_ACQUIRE) == 1)
         inkora_close_device(device);
     return INKORA_CODE_SUCCESS;

@@ -163,6 +163,14 @@ uint8_t inkora_get_use_legacy_firmware(void) { return use_legacy_firmware.load()
 
 void inkora_set_use_legacy_firmware(uint8_t legacy) { use_legacy_firmware.store(legacy); }
 
+char* inkora_duplicate_text(const char* text) {
+    const size_t length = text != nullptr ? std::strlen(text) : 0;
+    auto* copy = static_cast<char*>(std::calloc(length + 1, 1));
+    if (copy != nullptr && length > 0)
+        std::memcpy(copy, text, length);
+    return copy;
+}
+
 inkora_error_code inkora_real_free_device(inkora_device* device) {
     if (device == nullptr)
         return INKORA_CODE_SUCCESS;

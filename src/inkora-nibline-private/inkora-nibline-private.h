@@ -66,12 +66,15 @@ INKORA_API void inkora_report_error_logged(const char* function, const char* fil
 
 /*
  * Defined by the public module for the drivers: the start-up poll interval
- * (100 ms; tests shorten it), and delivery of a parsed report to the input
- * callbacks with the device lock held.
+ * (100 ms; tests shorten it), and the read cycle's last step: parse one raw
+ * report and call the device's input callbacks with it, all under the device
+ * lock (nothing is called when parsing fails or the device has no list).
  */
 INKORA_API void inkora_set_startup_poll_interval_ms(uint32_t interval_ms);
-INKORA_API void inkora_deliver_input_report_locked(inkora_device* device, inkora_input_report* report,
-                                                   const uint8_t* raw, uint32_t length);
+INKORA_API void inkora_parse_and_deliver(inkora_device* device, const uint8_t* bytes, uint32_t length);
+
+/* A new copy of text (an empty one for NULL), or NULL when memory runs out. */
+INKORA_API char* inkora_duplicate_text(const char* text);
 
 /* The Linux driver's free_device: frees the record and everything it owns. */
 INKORA_API inkora_error_code inkora_real_free_device(inkora_device* device);

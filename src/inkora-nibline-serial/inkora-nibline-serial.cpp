@@ -118,6 +118,9 @@ void ring_take(inkora_serial_dispatch* d, uint8_t* out, uint32_t count) noexcept
 // INKORA_CODE_ERROR and nobody else expects it.
 bool deliver_to_waiter(inkora_serial_dispatch* d, inkora_messages* message) noexcept {
     MutexLock lock(&d->dispatch_mutex);
+    if (d->dispatch_events == nullptr) {
+        return false;
+    }
     for (inkora_list_item* item = d->dispatch_events->first; item != nullptr; item = item->next) {
         auto* waiter = static_cast<inkora_serial_event*>(item->ptr);
         if (waiter->seq_num != message->common.seq_num) {
@@ -528,7 +531,9 @@ void* inkora_message_watchdog(void* data) {
         {
             MutexLock lock(&dispatch->dispatch_mutex);
             const time_t now = time(nullptr);
-            for (inkora_list_item* item = dispatch->dispatch_events->first; item != nullptr; item = item->next) {
+            for (inkora_list_item* item = dispatch->dispatch_events != nullptr ? dispatch->dispatch_events->first
+                                                                                : nullptr;
+                 item != nullptr; item = item->next) {
                 auto* waiter = static_cast<inkora_serial_event*>(item->ptr);
                 const double diff = difftime(now, waiter->sent_time);
                 // A waiter whose reply is in but not yet taken is left alone.

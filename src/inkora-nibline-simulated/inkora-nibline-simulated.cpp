@@ -49,14 +49,6 @@ SimulatedNode* node_of(inkora_device* device) {
     return static_cast<SimulatedNode*>(device->driver_defined);
 }
 
-char* copy_text(const char* text) {
-    const size_t length = std::strlen(text);
-    auto* copy = static_cast<char*>(std::calloc(length + 1, 1));
-    if (copy != nullptr)
-        std::memcpy(copy, text, length);
-    return copy;
-}
-
 void report_errno(const char* function, const char* format, uint8_t id, int error) {
     char text[128];
     inkora_report_error_logged(function, __FILE__, __LINE__, format, id, error, strerror_r(error, text, sizeof text));
@@ -112,9 +104,9 @@ inkora_error_code simulated_list_devices(inkora_device_driver* driver, inkora_de
             device->parameters.handle = -1;
             device->vendor_id = PadModel::vendor_id;
             device->product_id = PadModel::product_id;
-            device->path = copy_text(path);
-            device->model = copy_text(PadModel::model_name);
-            device->manufacturer = copy_text(PadModel::manufacturer_name);
+            device->path = inkora_duplicate_text(path);
+            device->model = inkora_duplicate_text(PadModel::model_name);
+            device->manufacturer = inkora_duplicate_text(PadModel::manufacturer_name);
         }
         if (device == nullptr || node == nullptr || device->path == nullptr || device->model == nullptr ||
             device->manufacturer == nullptr) {
@@ -179,7 +171,8 @@ inkora_error_code simulated_device_read(inkora_device* device) {
         return INKORA_CODE_ERROR;
     }
     std::vector<uint8_t> report;
-    switch (node->pad->wait_input(report, read_wait)) {
+    // A close on another thread clears node_open and then wakes the wait.
+    switch (node->pad->wait_input(report, read_wait, &node->node_open)) {
     case PadModel::Wait::unplugged: {
         char text[128];
         INKORA_NIBLINE_ERROR("Problem reading from the device (%i): %s\n", ENODEV,
@@ -191,13 +184,7 @@ inkora_error_code simulated_device_read(inkora_device* device) {
     }
     case PadModel::Wait::report: {
         // At most 512 bytes per read, as from a hidraw node.
-        const auto length = static_cast<uint32_t>(std::min<size_t>(report.size(), 512));
-        inkora_lock_device(device);
-        inkora_input_report* parsed = inkora_parse_input_report(device, report.data(), length);
-        if (parsed != nullptr)
-            inkora_deliver_input_report_locked(device, parsed, report.data(), length);
-        inkora_unlock_device(device);
-        inkora_free_input_report(parsed);
+        inkora_parse_and_deliver(device, report.data(), static_cast<uint32_t>(std::min<size_t>(report.size(), 512)));
         break;
     }
     case PadModel::Wait::timeout:

@@ -572,11 +572,13 @@ bool PadModel::has_input() const {
     return !input_.empty();
 }
 
-PadModel::Wait PadModel::wait_input(std::vector<uint8_t>& report, std::chrono::milliseconds timeout) {
+PadModel::Wait PadModel::wait_input(std::vector<uint8_t>& report, std::chrono::milliseconds timeout,
+                                    const std::atomic<bool>* keep_waiting) {
     std::unique_lock lock(mutex_);
     const uint64_t generation = cancel_generation_;
     const bool woken = input_ready_.wait_for(lock, timeout, [&] {
-        return unplugged_ || !input_.empty() || cancel_generation_ != generation;
+        return unplugged_ || !input_.empty() || cancel_generation_ != generation ||
+               (keep_waiting != nullptr && !keep_waiting->load());
     });
     if (unplugged_)
         return Wait::unplugged;

@@ -5,6 +5,7 @@
 #ifndef INKORA_PAD_MODEL_HPP
 #define INKORA_PAD_MODEL_HPP
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -53,8 +54,10 @@ public:
     bool pop_input(std::vector<uint8_t>& report);
     bool has_input() const;
     enum class Wait { report, timeout, unplugged, cancelled };
-    // Waits up to timeout for a report (or until cancel() / unplug()).
-    Wait wait_input(std::vector<uint8_t>& report, std::chrono::milliseconds timeout);
+    // Waits up to timeout for a report (or until cancel() / unplug(), or
+    // until *keep_waiting is false; whoever clears it then calls cancel()).
+    Wait wait_input(std::vector<uint8_t>& report, std::chrono::milliseconds timeout,
+                    const std::atomic<bool>* keep_waiting = nullptr);
     // Wakes every waiter of wait_input with Wait::cancelled.
     void cancel();
 

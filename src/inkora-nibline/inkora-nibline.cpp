@@ -97,9 +97,13 @@ extern "C" {
 
 void inkora_set_startup_poll_interval_ms(uint32_t interval_ms) { startup_poll_interval_ms = interval_ms; }
 
-void inkora_deliver_input_report_locked(inkora_device* device, inkora_input_report* report, const uint8_t* raw,
-                                        uint32_t length) {
-    deliver(device, report, raw, length);
+void inkora_parse_and_deliver(inkora_device* device, const uint8_t* bytes, uint32_t length) {
+    inkora_lock_device(device);
+    inkora_input_report* report = inkora_parse_input_report(device, bytes, length);
+    if (report != nullptr)
+        deliver(device, report, bytes, length);
+    inkora_unlock_device(device);
+    inkora_free_input_report(report);
 }
 
 uint8_t inkora_device_is_open(const inkora_device* device) {
@@ -446,12 +450,8 @@ void inkora_unregister_hotplug_callback(inkora_hotplug_callback callback) {
 void inkora_get_driver_input_report(inkora_device* device, const uint8_t* bytes, uint32_t length) {
     if (device == nullptr)
         return;
-    inkora_lock_device(device);
-    inkora_input_report* report = inkora_parse_input_report(device, bytes, length);
-    if (report != nullptr && device->input_callbacks != nullptr)
-        deliver(device, report, bytes, length);
-    inkora_unlock_device(device);
-    inkora_free_input_report(report);
+    // With no callback list (a record that is not open) nothing is delivered.
+    inkora_parse_and_deliver(device, bytes, length);
 }
 
 inkora_error_code inkora_hid_set_output_report(inkora_device* device, uint8_t* bytes, uint32_t length) {

@@ -484,7 +484,8 @@ EOF
                 sh -c 'grep -q "^/dev/inkora-sim/pad1 Simulated Pad" "$1" && grep -q "^/dev/inkora-sim/pad2 Simulated Pad" "$1"' \
                 sh "$scratch/consumer.out"
             check "the program loaded the installed library" \
-                sh -c 'ldd "$1" | grep -q "libinkora-nibline.so.2 => /usr/lib/libinkora-nibline.so.2"' sh "$scratch/consumer"
+                sh -c 'test "$(readlink -f "$(ldd "$1" | awk "/libinkora-nibline.so.2 =>/ { print \$3 }")")" = \
+                        "$(readlink -f /usr/lib/libinkora-nibline.so.2.0.0)"' sh "$scratch/consumer"
         else
             cat "$scratch/consumer.err" >&2
             fail "a C program builds against the installed headers and pkg-config file"

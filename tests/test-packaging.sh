@@ -375,6 +375,15 @@ install_on_machine() {
     # theirs), and never over a copy that someone installed for real.
     exec 9> /run/lock/penlark-remote-packaging-test.lock
     flock -w 100 9 || skip "another packaging test holds the machine"
+    # A run that was killed half-way (a timeout) leaves this marker: what it
+    # installed is its own, so it is taken away before this run starts.
+    marker=/run/lock/penlark-remote-packaging-test.installed
+    if [ -f "$marker" ]; then
+        echo "cleaning up after an interrupted run"
+        dpkg --purge penlark-remote libinkora-nibline-dev libinkora-nibline2 > /dev/null 2>&1 || true
+        grep -q '^stand-in$' "$marker" && rm -rf /opt/Citrix
+        rm -f "$marker"
+    fi
     for p in penlark-remote libinkora-nibline2 libinkora-nibline-dev; do
         if dpkg-query -W -f='${Status}' "$p" 2> /dev/null | grep -q 'installed'; then
             skip "$p is already installed on this machine; not touching it"
@@ -384,10 +393,11 @@ install_on_machine() {
     [ -e /opt/Citrix ] && skip "a Citrix client is installed here; not registering into it"
 
     # A stand-in Citrix client: just its module.ini.
+    echo stand-in > "$marker"
     mkdir -p /opt/Citrix/ICAClient/config
     cp "$fixtures/comments.ini" /opt/Citrix/ICAClient/config/module.ini
     ini=/opt/Citrix/ICAClient/config/module.ini
-    remove_stand_in() { rm -rf /opt/Citrix; }
+    remove_stand_in() { rm -rf /opt/Citrix && rm -f "$marker"; }
     purge_packages() { dpkg --purge penlark-remote libinkora-nibline-dev libinkora-nibline2 > /dev/null 2>&1; }
     cleanup_hooks="purge_packages remove_stand_in"
 

@@ -117,6 +117,23 @@ if(INKORA_GZIP)
         VERBATIM)
     add_custom_target(inkora-debian-changelog ALL DEPENDS ${_inkora_changelog})
 endif()
+# Manual pages of the two commands, compressed as Debian ships them.
+if(INKORA_GZIP)
+    set(_inkora_man_outputs "")
+    foreach(_page penlark-remote-register.8 inkora-remote-doctor.1)
+        set(_out ${PROJECT_BINARY_DIR}/packaging/man/${_page}.gz)
+        add_custom_command(OUTPUT ${_out}
+            COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/packaging/man
+            COMMAND ${INKORA_GZIP} -9n -c ${PROJECT_SOURCE_DIR}/packaging/man/${_page} > ${_out}
+            DEPENDS ${PROJECT_SOURCE_DIR}/packaging/man/${_page}
+            VERBATIM)
+        list(APPEND _inkora_man_outputs ${_out})
+        string(REGEX REPLACE ".*\\." "" _section "${_page}")
+        install(FILES ${_out} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${_section} COMPONENT runtime)
+    endforeach()
+    add_custom_target(inkora-man-pages ALL DEPENDS ${_inkora_man_outputs})
+endif()
+
 foreach(_pair "runtime|penlark-remote" "library|libinkora-nibline2" "development|libinkora-nibline-dev")
     string(REPLACE "|" ";" _pair "${_pair}")
     list(GET _pair 0 _component)

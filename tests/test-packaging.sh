@@ -417,6 +417,8 @@ install_on_machine() {
     expect_file /usr/lib/udev/rules.d/70-penlark-remote.rules 644
     expect_file /usr/sbin/penlark-remote-register 755
     expect_file /usr/bin/inkora-remote-doctor 755
+    expect_file /usr/share/man/man8/penlark-remote-register.8.gz 644
+    expect_file /usr/share/man/man1/inkora-remote-doctor.1.gz 644
     expect_file /usr/lib/libinkora-nibline.so.2.0.0 644
     expect_file /usr/lib/libinkora-nibline.so.2 link
     expect_file /usr/lib/libinkora-nibline.so link

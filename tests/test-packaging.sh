@@ -88,7 +88,7 @@ suite_register() {
     # Every fixture: add gives each original line back in order plus the
     # entries once; a second add changes nothing; remove gives the original
     # back byte for byte; a second remove changes nothing.
-    for fixture in plain.ini registered.ini comments.ini crlf.ini disabled.ini; do
+    for fixture in plain.ini registered.ini comments.ini crlf.ini disabled.ini no-final-newline.ini; do
         new_root "cycle-$fixture" "$fixture"
         original="$scratch/$fixture.original"
         cp "$ini" "$original"

@@ -27,6 +27,8 @@ PACKAGES="
     umockdev
     libumockdev-dev
     tshark
+    udev
+    lintian
 "
 
 export DEBIAN_FRONTEND=noninteractive

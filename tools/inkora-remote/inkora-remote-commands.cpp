@@ -7,10 +7,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include "inkora-remote.h"
@@ -413,6 +415,57 @@ bool simulate_pen(RemotePeer& peer, const std::string& alias, uint16_t x, uint16
     return result.answered && result.success;
 }
 
+// Reads a pen script (--pen FILE); prints why on failure.
+std::optional<std::vector<PenStep>> load_pen_script(const std::string& path) {
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "r"), std::fclose);
+    if (!file) {
+        std::fprintf(stderr, "inkora-remote: cannot read %s: %s\n", path.c_str(), std::strerror(errno));
+        return std::nullopt;
+    }
+    std::string text;
+    char chunk[4096];
+    size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
+        text.append(chunk, n);
+    std::string error;
+    auto steps = parse_pen_script(text, &error);
+    if (!steps)
+        std::fprintf(stderr, "inkora-remote: %s: %s\n", path.c_str(), error.c_str());
+    return steps;
+}
+
+// Plays a pen script through the pad's pen-input simulation on a thread of
+// its own while the caller reads; joined when the scope ends.
+class PenPlayer {
+public:
+    PenPlayer(RemotePeer& peer, const std::string& alias, std::vector<PenStep> steps) {
+        if (steps.empty())
+            return;
+        thread_ = std::thread([&peer, alias, steps = std::move(steps), this] {
+            for (const PenStep& step : steps) {
+                const inkora::peer::Result result = peer.set_feature(
+                    alias, inkora::peer::pen_simulation_report(step.coordinate_type, step.x, step.y, step.down));
+                if (!result.answered || !result.success) {
+                    failed_ = true;
+                    return;
+                }
+            }
+        });
+    }
+    ~PenPlayer() { join(); }
+    PenPlayer(const PenPlayer&) = delete;
+    PenPlayer& operator=(const PenPlayer&) = delete;
+    void join() {
+        if (thread_.joinable())
+            thread_.join();
+    }
+    bool failed() const { return failed_; }
+
+private:
+    std::atomic<bool> failed_{false};
+    std::thread thread_;
+};
+
 // Draws strokes through the pad's pen-input simulation report, then taps
 // the centre of the OK button (pen down, then up).
 bool draw_through_pad(RemotePeer& peer, const std::string& alias, const std::vector<std::vector<Point>>& strokes,
@@ -531,11 +584,18 @@ int command_watch(CommandContext& context) {
 }
 
 int command_read(CommandContext& context) {
-    const Parsed parsed = parse(context.args, {"--timeout", "--count"});
+    const Parsed parsed = parse(context.args, {"--timeout", "--count", "--pen"});
     const auto timeout = timeout_option(parsed, "--timeout", 0);
     const auto count = count_option(parsed, "--count", 0);
     if (!parsed.error.empty() || parsed.positional.size() != 1 || !timeout || !count)
         return usage_error(*find_command("read"), parsed.error.empty() ? "needs one pad alias" : parsed.error);
+    std::vector<PenStep> steps;
+    if (const auto pen = parsed.value("--pen")) {
+        auto loaded = load_pen_script(*pen);
+        if (!loaded)
+            return kExitUsage;
+        steps = std::move(*loaded);
+    }
     int code = kExitOk;
     auto connection = start(context, code);
     if (!connection)
@@ -547,6 +607,7 @@ int command_read(CommandContext& context) {
     const PadLayout layout = read_layout(pad);
     std::printf("Reading pad %s.\n", pad.alias().c_str());
     std::fflush(stdout);
+    PenPlayer player(peer, pad.alias(), std::move(steps));
     const bool forever = *timeout == Clock::duration::zero();
     const auto deadline = Clock::now() + *timeout;
     unsigned long seen = 0;
@@ -574,12 +635,19 @@ int command_read(CommandContext& context) {
 }
 
 int command_sign(CommandContext& context) {
-    const Parsed parsed = parse(context.args, {"--out", "--png", "--timeout"});
+    const Parsed parsed = parse(context.args, {"--out", "--png", "--timeout", "--pen"});
     const auto timeout = timeout_option(parsed, "--timeout", 60);
     const auto out = parsed.value("--out");
     if (!parsed.error.empty() || parsed.positional.size() != 1 || !timeout || !out || out->empty())
         return usage_error(*find_command("sign"), parsed.error.empty() ? "needs a pad alias and --out FILE.svg"
                                                                        : parsed.error);
+    std::vector<PenStep> steps;
+    if (const auto pen = parsed.value("--pen")) {
+        auto loaded = load_pen_script(*pen);
+        if (!loaded)
+            return kExitUsage;
+        steps = std::move(*loaded);
+    }
     int code = kExitOk;
     auto connection = start(context, code);
     if (!connection)
@@ -593,7 +661,9 @@ int command_sign(CommandContext& context) {
         std::fputs("inkora-remote: the pad shows no OK button; the capture ends at the time-out\n", stderr);
     std::printf("Sign on pad %s and press OK.\n", pad.alias().c_str());
     std::fflush(stdout);
+    PenPlayer player(peer, pad.alias(), std::move(steps));
     const Capture capture = capture_signature(peer, pad.alias(), layout, *timeout, false);
+    player.join();
     switch (capture.end) {
     case CaptureEnd::kOk:
         return write_pictures(capture.signature, *out, parsed.value("--png").value_or(""));

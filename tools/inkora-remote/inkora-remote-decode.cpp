@@ -309,6 +309,34 @@ std::string describe_input(std::span<const uint8_t> report, const std::vector<Re
     return format("report %u too short (%zu bytes): %s", report[0], report.size(), hex_text(report).c_str());
 }
 
+std::optional<std::vector<PenStep>> parse_pen_script(std::string_view text, std::string* error) {
+    std::vector<PenStep> steps;
+    size_t line_number = 0;
+    while (!text.empty()) {
+        const size_t end = std::min(text.find('\n'), text.size());
+        std::string line(text.substr(0, end));
+        text.remove_prefix(std::min(end + 1, text.size()));
+        ++line_number;
+        const size_t first = line.find_first_not_of(" \t\r");
+        if (first == std::string::npos || line[first] == '#')
+            continue;
+        char word[8] = {};
+        unsigned x = 0, y = 0, type = 2;
+        char rest = 0;
+        const int fields = std::sscanf(line.c_str(), " %7s %u %u %u %c", word, &x, &y, &type, &rest);
+        const std::string_view verb = word;
+        if (fields < 3 || fields > 4 || (verb != "down" && verb != "up") || x > 65535 || y > 65535 ||
+            (type != 1 && type != 2)) {
+            if (error != nullptr)
+                *error = "line " + std::to_string(line_number) + ": expected \"down|up X Y [1|2]\"";
+            return std::nullopt;
+        }
+        steps.push_back(PenStep{static_cast<uint16_t>(x), static_cast<uint16_t>(y), verb == "down",
+                                static_cast<uint8_t>(type)});
+    }
+    return steps;
+}
+
 std::optional<std::vector<uint8_t>> parse_hex(std::string_view text) {
     std::vector<uint8_t> bytes;
     int pending = -1;

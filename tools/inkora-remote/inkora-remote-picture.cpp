@@ -16,9 +16,15 @@ namespace inkora::tool {
 namespace {
 
 std::string number(double value) {
+    // Two decimals at most, trailing zeros dropped: 12, 12.5, 7.79.
     char text[32];
-    std::snprintf(text, sizeof text, "%.6g", value);
-    return text;
+    std::snprintf(text, sizeof text, "%.2f", value);
+    std::string out = text;
+    while (!out.empty() && out.back() == '0')
+        out.pop_back();
+    if (!out.empty() && out.back() == '.')
+        out.pop_back();
+    return out == "-0" ? "0" : out;
 }
 
 void put_be32(std::vector<uint8_t>& out, uint32_t value) {

@@ -98,6 +98,20 @@ std::optional<PenSample> pen_sample(std::span<const uint8_t> report);
 // One line describing any input report of the pad.
 std::string describe_input(std::span<const uint8_t> report, const std::vector<Region>& regions);
 
+// ---- Pen-input simulation ---------------------------------------------------------
+
+// One step of a pen script: the pad's pen-input simulation report makes the
+// pad emit one input report of this coordinate type (1 or 2) at (x, y).
+struct PenStep {
+    uint16_t x = 0;
+    uint16_t y = 0;
+    bool down = true;
+    uint8_t coordinate_type = 2;
+};
+// Lines "down X Y [TYPE]" or "up X Y [TYPE]"; blank lines and lines starting
+// with # are skipped. Nothing (and the line number in error) on a bad line.
+std::optional<std::vector<PenStep>> parse_pen_script(std::string_view text, std::string* error);
+
 // ---- Signatures ----------------------------------------------------------------
 
 struct Point {
@@ -172,8 +186,11 @@ std::span<const Command> commands();
 const Command* find_command(std::string_view name);
 void print_command_help(const Command& command, FILE* out);
 
-// Set by SIGINT/SIGTERM: loops that run until interrupted look at it.
+void print_overview(FILE* out);
+
+// Set by SIGINT/SIGTERM (request_stop): loops that run until interrupted look at it.
 bool interrupted();
+void request_stop();
 
 } // namespace inkora::tool
 

@@ -5,6 +5,7 @@
 // and relays its standard input and output to the channel), so the bytes
 // pass the whole chain: client -> plug-in -> agent -> pad and back.
 #include <poll.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
@@ -136,7 +137,18 @@ std::optional<Connection> connect(const GlobalOptions& options, int& exit_code) 
     inkora::peer::Message hello = inkora::peer::make_version(2, 0, 0, 1);
     if (hello)
         connection.peer->send(*hello);
-    connection.version = connection.peer->wait_for(INKORA_MESSAGE_VERSION_INFO, std::chrono::seconds(5));
+    // Waited for in slices: a child that has already exited (a wrong
+    // program, a plug-in that failed) ends the wait at once. WNOWAIT leaves
+    // the child for the peer to collect.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!connection.version && std::chrono::steady_clock::now() < deadline) {
+        connection.version = connection.peer->wait_for(INKORA_MESSAGE_VERSION_INFO, std::chrono::milliseconds(50));
+        siginfo_t info{};
+        if (!connection.version &&
+            waitid(P_PID, static_cast<id_t>(connection.peer->pid()), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+            info.si_pid == connection.peer->pid())
+            break;
+    }
     if (!connection.version) {
         const int status = connection.peer->close_and_wait(std::chrono::seconds(2));
         std::fprintf(stderr, "inkora-remote: the agent %s%s%s did not answer", options.agent.c_str(),

@@ -2,7 +2,10 @@
 // and the hot-plug notices.
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "inkora-remote-common-private.h"
 
@@ -15,6 +18,8 @@ namespace {
 // parked read request: one read cycle and a margin.
 constexpr uint32_t detach_read_wait_ms = 1500;
 constexpr uint32_t detach_poll_ms = 10;
+// Longest single sleep of the ping thread.
+constexpr auto ping_slice = std::chrono::milliseconds(50);
 
 // Takes every session out of openDevices (under the lock) into a list the
 // caller owns.
@@ -76,13 +81,20 @@ void* inkora_ping_thread(void* argument) {
     inkora_messages ping{};
     ping.common.message_id = INKORA_MESSAGE_PING;
     ping.common.seq_num = INKORA_REMOTE_PING_SEQ_NUM;
+    // Each ping is due one period after the one before, on the monotonic
+    // clock, so the pauses do not drift; they are slept in slices so that
+    // remote_destroy does not wait a whole period.
+    const auto period = std::chrono::microseconds(INKORA_REMOTE_PING_INTERVAL_US);
+    auto due = std::chrono::steady_clock::now() + period;
     while (running.load() == 1) {
-        // Slept in slices so that remote_destroy does not wait a whole period.
-        for (uint32_t slept = 0; slept < INKORA_REMOTE_PING_INTERVAL_US && running.load() == 1; slept += 50000u)
-            usleep(50000u);
+        while (running.load() == 1 && std::chrono::steady_clock::now() < due) {
+            const auto left = due - std::chrono::steady_clock::now();
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, ping_slice));
+        }
         if (running.load() == 0)
             break;
         inkora::remote::send_quiet(&ping, inkora::remote::QuietKind::ping);
+        due += period;
     }
     return nullptr;
 }

@@ -436,6 +436,11 @@ Result RemotePeer::get_feature(const std::string& name, uint8_t report_id, uint3
     return result_of(request(make_get_feature(name, report_id, report_len)));
 }
 
+Result RemotePeer::pen_sample(const std::string& name, uint16_t x, uint16_t y, bool pen_down,
+                              uint8_t coordinate_type) {
+    return set_feature(name, pen_simulation_report(coordinate_type, x, y, pen_down));
+}
+
 uint32_t RemotePeer::send_read(const std::string& name) {
     Message message = make_path_message(INKORA_MESSAGE_READ_REQUEST, name);
     return message ? send(*message) : 0;

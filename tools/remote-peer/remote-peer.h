@@ -131,6 +131,11 @@ public:
     Result set_feature(const std::string& name, const std::vector<uint8_t>& report);
     Result set_output(const std::string& name, const std::vector<uint8_t>& report);
     Result get_feature(const std::string& name, uint8_t report_id, uint32_t report_len);
+    // Makes the pad emit one input report (set-feature report 253): a pen
+    // sample at (x, y), pen down or up; coordinate type 1 (report 1) or 2
+    // (report 2, with the region under the point). A signature is a series
+    // of these with the pen down, then one with the pen up.
+    Result pen_sample(const std::string& name, uint16_t x, uint16_t y, bool pen_down, uint8_t coordinate_type = 2);
     // A read request that is answered later: returns its sequence number.
     uint32_t send_read(const std::string& name);
     uint32_t send_read_bulk(const std::string& name, uint32_t maximum_reports);

@@ -241,4 +241,78 @@ TEST_F(DissectorTrace, UnknownMessageIsFlagged) {
     EXPECT_NE(filtered.find("UNKNOWN(99)"), std::string::npos) << filtered;
 }
 
+// A trace written here, frame by frame, with faults the agent never sends:
+// a version message with a total length below 4, a length field beyond the
+// agent's 4096-byte limit, and an outgoing frame that ends inside its message.
+void put_le32(std::string& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        out += static_cast<char>(v >> (8 * i));
+}
+
+void put_be16(std::string& out, uint16_t v) {
+    out += static_cast<char>(v >> 8);
+    out += static_cast<char>(v);
+}
+
+std::string frame(bool incoming, const std::vector<uint8_t>& payload) {
+    std::string packet(12, '\0');
+    put_be16(packet, 0x0800);
+    // IPv4 header, 20 bytes, checksum left 0.
+    std::string ip = {0x45, 0};
+    put_be16(ip, static_cast<uint16_t>(20 + 8 + payload.size()));
+    ip += std::string("\0\0\0\0\x40\x11\0\0", 8);
+    const std::string one("\x01\0\0\0", 4), two("\x02\0\0\0", 4);
+    ip += incoming ? one + two : two + one;
+    std::string udp;
+    put_be16(udp, 1000);
+    put_be16(udp, 1000);
+    put_be16(udp, static_cast<uint16_t>(8 + payload.size()));
+    put_be16(udp, 0);
+    packet += ip + udp + std::string(payload.begin(), payload.end());
+    std::string record;
+    put_le32(record, 0);
+    put_le32(record, 0);
+    put_le32(record, static_cast<uint32_t>(packet.size()));
+    put_le32(record, static_cast<uint32_t>(packet.size()));
+    return record + packet;
+}
+
+TEST(DissectorFaults, MalformedMessagesAreFlagged) {
+    if (access(kTshark, X_OK) != 0)
+        GTEST_SKIP() << kTshark << " is not installed (apt-get install tshark)";
+    std::string pcap;
+    put_le32(pcap, 0xa1b2c3d4);
+    put_be16(pcap, 0x0200); // version 2.4, little-endian fields
+    put_be16(pcap, 0x0400);
+    put_le32(pcap, 0);
+    put_le32(pcap, 0);
+    put_le32(pcap, 65535);
+    put_le32(pcap, 1); // Ethernet
+    Bytes short_version;
+    short_version.header(21, 5).u32(2);
+    short_version.data.insert(short_version.data.end(), {2, 0});
+    Bytes huge;
+    huge.header(3, 6).u32(5000);
+    Bytes cut;
+    cut.header(4, 6).text("1");
+    cut.data.push_back(1); // success, then the error length is missing
+    pcap += frame(true, short_version.data) + frame(true, huge.data) + frame(false, cut.data);
+    const fs::path path = fs::temp_directory_path() / ("inkora-dissector-faults-" + std::to_string(getpid()) + ".pcap");
+    {
+        std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "wb"), std::fclose);
+        ASSERT_TRUE(file);
+        ASSERT_EQ(std::fwrite(pcap.data(), 1, pcap.size(), file.get()), pcap.size());
+    }
+    const std::string verbose = run_tshark("-r " + path.string() + " -V");
+    const std::string summary = run_tshark("-r " + path.string());
+    fs::remove(path);
+    EXPECT_NE(verbose.find("Total length: 2\n"), std::string::npos) << verbose;
+    EXPECT_NE(verbose.find("Malformed: total length 2 is below the 4 version bytes"), std::string::npos) << verbose;
+    EXPECT_NE(summary.find("OPEN_REQUEST seq=6 [malformed]"), std::string::npos) << summary;
+    EXPECT_NE(verbose.find("A length field exceeds 4096 bytes"), std::string::npos) << verbose;
+    EXPECT_NE(summary.find("TRUNCATED OPEN_RESPONSE"), std::string::npos) << summary;
+    EXPECT_NE(verbose.find("The frame ends inside the message"), std::string::npos);
+    EXPECT_EQ(verbose.find("Lua Error"), std::string::npos) << verbose;
+}
+
 } // namespace

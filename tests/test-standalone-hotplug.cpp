@@ -59,7 +59,7 @@ protected:
         inkora::test::write_file(suppressions, "race:libudev.so\nrace:libglib-2.0.so\nrace:libgobject-2.0.so\n"
                                                "race:libgio-2.0.so\nrace:libumockdev.so\n"
                                                "race:libumockdev-preload.so\n");
-        options.environment = {{"TSAN_OPTIONS", "suppressions=" + suppressions.string()}};
+        options.environment = {{"TSAN_OPTIONS", "suppressions=" + suppressions.string() + ":atexit_sleep_ms=0"}};
         peer = std::make_unique<RemotePeer>(options);
         ASSERT_TRUE(peer->started());
     }

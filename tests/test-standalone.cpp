@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -30,7 +31,10 @@ AgentOptions agent_options(int pads, bool answer_pings, const std::string& stder
     AgentOptions options;
     options.stderr_path = stderr_path;
     options.executable = INKORA_AGENT_PATH;
-    options.environment = {{"INKORA_SIMULATED_PADS", std::to_string(pads)}};
+    // Under ThreadSanitizer the agent would wait a second at exit for late races.
+    const char* tsan = std::getenv("TSAN_OPTIONS");
+    options.environment = {{"INKORA_SIMULATED_PADS", std::to_string(pads)},
+                           {"TSAN_OPTIONS", std::string(tsan != nullptr ? tsan : "") + ":atexit_sleep_ms=0"}};
     options.unset_environment = {"INKORA_DEBUG", "INKORA_TRACE", "INKORA_DEBUG_HANDLERS"};
     options.answer_pings = answer_pings;
     return options;

@@ -29,6 +29,7 @@ PACKAGES="
     tshark
     udev
     lintian
+    zlib1g-dev
 "
 
 export DEBIAN_FRONTEND=noninteractive

@@ -463,6 +463,21 @@ TEST_F(RemoteTool, DemoRunsTheWholeChainAndWritesBothPictures) {
 
 // ---- pure helpers ------------------------------------------------------------
 
+// `doctor` hands over to the doctor script found beside the binary or on
+// PATH; here the build tree's copy, checking this build's agent.
+TEST_F(RemoteTool, DoctorRunsTheInstallationChecks) {
+    const Outcome result = run("doctor", "PATH=" + quote(INKORA_DOCTOR_DIR) + ":\"$PATH\" INKORA_ICA_PIPE_EXEC=" +
+                                             quote(INKORA_AGENT_PATH));
+    EXPECT_EQ(result.code, 0) << result.out << result.err;
+    EXPECT_NE(result.out.find("OK    agent         answers an enumeration request"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("registration"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("INFO  log"), std::string::npos) << result.out;
+
+    const Outcome missing = run("doctor", "PATH=/nonexistent");
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_NE(missing.err.find("cannot run inkora-remote-doctor"), std::string::npos) << missing.err;
+}
+
 TEST(RemoteToolHex, SpellingsAndRejections) {
     using inkora::tool::parse_hex;
     EXPECT_EQ(parse_hex("01 2a"), (std::vector<uint8_t>{0x01, 0x2a}));

@@ -63,7 +63,13 @@ constexpr std::array kCommands = {
             "draws a short signature through the pad's pen-input simulation, reads the\n"
             "strokes back until OK and writes DIR/signature.svg and DIR/signature.png.",
             command_demo},
-    // `doctor` (installation checks) takes its row here.
+    Command{"doctor", "[--bundle [FILE]] [--icaroot DIR]", "check this computer's installation",
+            "Runs inkora-remote-doctor (installed beside inkora-remote): one verdict per check\n"
+            "of the agent's path, the Citrix module.ini registration, the udev rule, the hidraw\n"
+            "nodes of attached pads and the log and trace switches. --bundle also writes a\n"
+            "support archive. See inkora-remote-doctor(1).\n"
+            "Exit: the doctor's: 0 no check failed; 1 some check failed.",
+            command_doctor},
 };
 
 } // namespace

@@ -181,6 +181,7 @@ int command_sign(CommandContext& context);
 int command_ping(CommandContext& context);
 int command_raw(CommandContext& context);
 int command_demo(CommandContext& context);
+int command_doctor(CommandContext& context);
 
 std::span<const Command> commands();
 const Command* find_command(std::string_view name);

@@ -27,6 +27,9 @@ PACKAGES="
     umockdev
     libumockdev-dev
     tshark
+    udev
+    lintian
+    zlib1g-dev
 "
 
 export DEBIAN_FRONTEND=noninteractive

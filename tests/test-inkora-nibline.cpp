@@ -23,6 +23,7 @@
 #include "inkora-nibline-private.h"
 #include "inkora-nibline-simulated.h"
 #include "inkora-nibline.h"
+#include "inkora-graphics-enhanced-fonts.h"
 
 extern "C" size_t inkora_nibline_c_sizes(size_t index);
 
@@ -648,6 +649,16 @@ TEST_F(Library, OpenWaitsForStartUpAndReadsTheFourQueries) {
     EXPECT_NE(inkora_list_find(inkora_get_open_devices(), device), nullptr);
     inkora_unlock_open_devices();
 
+    // Text on the pad is drawn with the built-in default font until the
+    // application picks another.
+    EXPECT_EQ(device->font, &inkora_default);
+}
+
+TEST_F(Library, OpenKeepsAFontTheApplicationChose) {
+    inkora_device* device = pad(1);
+    device->font = const_cast<inkora_enhanced_font*>(&ubuntu_mono_e_16pt);
+    ASSERT_EQ(inkora_open_device(device), INKORA_CODE_SUCCESS) << inkora_get_last_error();
+    EXPECT_EQ(device->font, &ubuntu_mono_e_16pt);
 }
 
 TEST_F(Library, EveryPadHasItsOwnUniqueIdentifier) {

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "inkora-debug.h"
+#include "inkora-graphics-enhanced-fonts.h"
 #include "inkora-list.h"
 #include "inkora-nibline-linux.h"
 #include "inkora-nibline-private.h"
@@ -354,6 +355,11 @@ inkora_error_code inkora_open_device(inkora_device* device) {
     device->input_callbacks = inkora_create_list();
     device->regions = regions;
     device->uuid = uuid;
+    // Text drawn on the pad uses the device's font; the built-in default
+    // until the application chooses another. The font tables are constant
+    // data, the record keeps an untyped pointer.
+    if (device->font == nullptr)
+        device->font = const_cast<inkora_enhanced_font*>(&inkora_default);
     const bool complete = device->display_info.report_id != 0 && device->version_info.report_id != 0 &&
                           device->uuid != nullptr && device->regions != nullptr && device->input_callbacks != nullptr;
     inkora_unlock_device(device);

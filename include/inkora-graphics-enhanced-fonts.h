@@ -76,10 +76,12 @@ INKORA_API extern const int32_t ubuntu_mono_e_30pt_lookup[527];
  * Converts byte_count bytes of text in the named encoding (any name ICU's
  * converters accept, such as "utf-8") into a new array of code points ended
  * by a 0 entry, and stores the number of code points (without the 0) in
- * *out_count. A code point 0 in the input ends the text there. Returns NULL,
- * allocating nothing, when the encoding is unknown, the converter rejects the
- * bytes or reports any warning, an argument is NULL, or memory runs out.
- * Empty input gives an empty array. The caller frees the array with free().
+ * *out_count. A code point 0 in the input ends the text there. Malformed
+ * bytes are replaced by U+FFFD, as ICU's converters do by default, and drawn
+ * as the font's stand-in glyph. Returns NULL, allocating nothing, when the
+ * encoding is unknown, the converter reports an error or any warning while
+ * converting, an argument is NULL, or memory runs out. Empty input gives an
+ * empty array. The caller frees the array with free().
  */
 INKORA_API UChar32* parse_string_encoding(const char* bytes, uint32_t byte_count, const char* encoding,
                                           uint32_t* out_count);

@@ -27,6 +27,7 @@ PACKAGES="
     umockdev
     libumockdev-dev
     tshark
+    zlib1g-dev
 "
 
 export DEBIAN_FRONTEND=noninteractive

@@ -28,6 +28,8 @@ PACKAGES="
     libumockdev-dev
     tshark
     zlib1g-dev
+    udev
+    lintian
 "
 
 export DEBIAN_FRONTEND=noninteractive

@@ -15,6 +15,8 @@
 
 #include "inkora-nibline-serial-private.h"
 
+#include "inkora-mutex-lock.hpp"
+
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -30,23 +32,7 @@ namespace {
 
 constexpr uint32_t watchdog_pause_ms = 1000;
 
-// Holds an inkora_mutex for the length of a scope.
-class MutexLock {
-public:
-    explicit MutexLock(inkora_mutex* mutex) noexcept : mutex_(mutex) { inkora_mutex_lock(mutex_); }
-    ~MutexLock() { unlock(); }
-    void unlock() noexcept {
-        if (mutex_ != nullptr) {
-            inkora_mutex_unlock(mutex_);
-            mutex_ = nullptr;
-        }
-    }
-    MutexLock(const MutexLock&) = delete;
-    MutexLock& operator=(const MutexLock&) = delete;
-
-private:
-    inkora_mutex* mutex_;
-};
+using inkora::MutexLock;
 
 bool is_message_type(uint32_t type) noexcept {
     return type >= INKORA_MESSAGE_DEVICEENUM_REQUEST && type <= INKORA_MESSAGE_VERSION_INFO;

@@ -12,6 +12,7 @@
 #include "inkora-debug-scope.hpp"
 #include "inkora-debug.h"
 #include "inkora-event.h"
+#include "inkora-mutex-lock.hpp"
 #include "inkora-list.h"
 #include "inkora-nibline-serial.h"
 #include "inkora-nibline.h"
@@ -48,23 +49,7 @@ extern uint32_t aliasCounter;
 
 namespace inkora::remote {
 
-// Holds an inkora_mutex for the length of a scope.
-class MutexLock {
-public:
-    explicit MutexLock(inkora_mutex& mutex) noexcept : mutex_(&mutex) { inkora_mutex_lock(mutex_); }
-    ~MutexLock() { unlock(); }
-    void unlock() noexcept {
-        if (mutex_ != nullptr) {
-            inkora_mutex_unlock(mutex_);
-            mutex_ = nullptr;
-        }
-    }
-    MutexLock(const MutexLock&) = delete;
-    MutexLock& operator=(const MutexLock&) = delete;
-
-private:
-    inkora_mutex* mutex_;
-};
+using inkora::MutexLock;
 
 // A zero-filled copy of length bytes plus a terminator; NULL when out of
 // memory. length 0 gives a one-byte empty text.
